@@ -1,0 +1,30 @@
+#pragma once
+
+#include "dictation/AppState.h"
+#include "settings/AppSettings.h"
+#include "settings/UserDefaults.h"
+
+#include <memory>
+
+namespace murmelo {
+
+class TrayIcon;
+
+// The composition root: builds every long-lived object once and owns it. The only place that
+// picks back ends.
+class AppContainer final {
+public:
+    AppContainer();
+    ~AppContainer();
+
+    AppState& state() { return *m_state; }
+    AppSettings& settings() { return *m_settings; }
+
+private:
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<AppSettings> m_settings;
+    std::unique_ptr<TrayIcon> m_tray;
+};
+
+} // namespace murmelo

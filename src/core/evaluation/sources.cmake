@@ -1,0 +1,3 @@
+target_sources(murmelo_core PRIVATE
+  evaluation/EvaluationTypes.h evaluation/EvaluationTypes.cpp
+  evaluation/EvaluationCalculator.h evaluation/EvaluationCalculator.cpp)

@@ -1,0 +1,7 @@
+target_sources(murmelo_core PRIVATE
+  refinement/RefinementTypes.h refinement/RefinementTypes.cpp
+  refinement/RefinementProviderError.h refinement/RefinementProviderError.cpp
+  refinement/TextRefinementProvider.h
+  refinement/PromptLibrary.h refinement/PromptLibrary.cpp
+  refinement/ProviderConfiguration.h refinement/ProviderConfiguration.cpp
+  refinement/MockTextRefinementProvider.h refinement/MockTextRefinementProvider.cpp)

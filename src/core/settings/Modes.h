@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace murmelo {
+
+// String-valued enums: the raw value is the case name, which is what files and settings store.
+
+enum class InputMode { smartDictation, translateToEnglish };
+enum class RefinementProviderKind { deepSeek, openAI };
+enum class HotkeyPreset { controlOptionSpace, controlShiftSpace, commandShiftSpace };
+
+QString rawValue(InputMode mode);
+QString rawValue(RefinementProviderKind kind);
+QString rawValue(HotkeyPreset preset);
+
+// Exact, case-sensitive match against the raw values; anything else is nothing.
+template <typename Enum> std::optional<Enum> fromRawValue(const QString& raw);
+template <> std::optional<InputMode> fromRawValue<InputMode>(const QString& raw);
+template <> std::optional<RefinementProviderKind> fromRawValue<RefinementProviderKind>(const QString& raw);
+template <> std::optional<HotkeyPreset> fromRawValue<HotkeyPreset>(const QString& raw);
+
+// Every case, in the order pickers show them.
+template <typename Enum> QList<Enum> allCases();
+template <> QList<InputMode> allCases<InputMode>();
+template <> QList<RefinementProviderKind> allCases<RefinementProviderKind>();
+template <> QList<HotkeyPreset> allCases<HotkeyPreset>();
+
+QString title(InputMode mode);
+QString title(RefinementProviderKind kind);
+QString title(HotkeyPreset preset);
+QString systemImage(InputMode mode);
+QString shortTitle(HotkeyPreset preset);
+
+} // namespace murmelo

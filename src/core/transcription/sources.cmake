@@ -1,0 +1,5 @@
+target_sources(murmelo_core PRIVATE
+  transcription/TranscriptionTypes.h transcription/TranscriptionTypes.cpp
+  transcription/TranscriptionProviderError.h transcription/TranscriptionProviderError.cpp
+  transcription/SpeechTranscriptionProvider.h
+  transcription/MockSpeechTranscriptionProvider.h transcription/MockSpeechTranscriptionProvider.cpp)

@@ -1,0 +1,2 @@
+target_sources(murmelo_platform PRIVATE
+  qt/DesktopSession.h qt/DesktopSession.cpp)

@@ -1,0 +1,1 @@
+# Sources of the x11 back ends.

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "common/Error.h"
+
+#include <QCoroTask>
+#include <QEventLoop>
+#include <QTest>
+
+#include <exception>
+#include <optional>
+#include <type_traits>
+#include <typeinfo>
+#include <variant>
+
+namespace murmelo::test {
+
+namespace detail {
+
+template <typename T> struct Outcome {
+    std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
+    std::exception_ptr error;
+    bool done = false;
+    QEventLoop loop;
+};
+
+// A plain function, not a capturing lambda: a lambda's captures die before its coroutine resumes.
+template <typename T> QCoro::Task<> drive(QCoro::Task<T> task, Outcome<T>* outcome) {
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            outcome->value.emplace();
+        } else {
+            outcome->value.emplace(co_await std::move(task));
+        }
+    } catch (...) {
+        outcome->error = std::current_exception();
+    }
+    outcome->done = true;
+    outcome->loop.quit();
+}
+
+} // namespace detail
+
+// Runs a task to completion in a nested event loop and returns its value, rethrowing its error.
+// (QCoro::waitFor never returns when the task throws.)
+template <typename T> T run(QCoro::Task<T>&& task) {
+    detail::Outcome<T> outcome;
+    auto driver = detail::drive<T>(std::move(task), &outcome);
+    if (!outcome.done) outcome.loop.exec();
+    if (outcome.error) std::rethrow_exception(outcome.error);
+    if constexpr (!std::is_void_v<T>) return std::move(*outcome.value);
+}
+
+// Runs a task that must fail with ErrorType; returns the error for closer inspection, or nothing
+// (with a warning naming what happened instead).
+template <typename ErrorType, typename T> std::optional<ErrorType> runExpectingError(QCoro::Task<T>&& task) {
+    try {
+        run<T>(std::move(task));
+    } catch (const ErrorType& error) {
+        return error;
+    } catch (const std::exception& other) {
+        qWarning("unexpected error %s: %s", typeid(other).name(), other.what());
+        return std::nullopt;
+    }
+    qWarning("the task did not fail");
+    return std::nullopt;
+}
+
+} // namespace murmelo::test

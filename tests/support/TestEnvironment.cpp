@@ -1,0 +1,63 @@
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace murmelo::test {
+
+TestEnvironment::TestEnvironment() {
+    set("HOME", (root() + QStringLiteral("/home")).toUtf8());
+    set("XDG_CONFIG_HOME", configHome().toUtf8());
+    set("XDG_DATA_HOME", dataHome().toUtf8());
+    QDir().mkpath(root() + QStringLiteral("/home"));
+}
+
+TestEnvironment::~TestEnvironment() {
+    for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+        if (it->second.first)
+            qputenv(it->first.constData(), it->second.second);
+        else
+            qunsetenv(it->first.constData());
+    }
+}
+
+void TestEnvironment::remember(const char* name) {
+    for (const auto& saved : m_saved)
+        if (saved.first == name) return;
+    m_saved.append({QByteArray(name), {qEnvironmentVariableIsSet(name), qgetenv(name)}});
+}
+
+void TestEnvironment::set(const char* name, const QByteArray& value) {
+    remember(name);
+    qputenv(name, value);
+}
+
+void TestEnvironment::unset(const char* name) {
+    remember(name);
+    qunsetenv(name);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(content);
+}
+
+} // namespace murmelo::test
+
+#include <sys/stat.h>
+
+namespace murmelo::test {
+int unixMode(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
+    return int(info.st_mode & 07777);
+}
+} // namespace murmelo::test

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <utility>
+
+namespace murmelo::test {
+
+// Points HOME and the XDG directories at a fresh temporary folder for the lifetime of the object,
+// restoring the previous values afterwards, so tests never touch the developer's files.
+class TestEnvironment {
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+    TestEnvironment(const TestEnvironment&) = delete;
+    TestEnvironment& operator=(const TestEnvironment&) = delete;
+
+    QString root() const { return m_root.path(); }
+    QString configHome() const { return root() + QStringLiteral("/config"); }
+    QString dataHome() const { return root() + QStringLiteral("/data"); }
+
+    // Sets a variable until the environment is destroyed.
+    void set(const char* name, const QByteArray& value);
+    void unset(const char* name);
+
+private:
+    void remember(const char* name);
+
+    QTemporaryDir m_root;
+    QList<std::pair<QByteArray, std::pair<bool, QByteArray>>> m_saved;
+};
+
+// Reads a whole file; empty when missing.
+QByteArray readAll(const QString& path);
+// Writes a file, creating its directory.
+void writeFile(const QString& path, const QByteArray& content);
+
+} // namespace murmelo::test
+
+namespace murmelo::test {
+// The file's permission bits as in `ls -l`, for example 0600.
+int unixMode(const QString& path);
+} // namespace murmelo::test

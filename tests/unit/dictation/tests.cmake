@@ -1,0 +1,1 @@
+murmelo_add_test(tst_AppState LABEL unit SOURCES dictation/tst_AppState.cpp)

@@ -1,0 +1,2 @@
+murmelo_add_test(tst_MockProviders LABEL unit SOURCES transcription/tst_MockProviders.cpp)
+murmelo_add_test(tst_ErrorDescriptions LABEL unit SOURCES transcription/tst_ErrorDescriptions.cpp)
