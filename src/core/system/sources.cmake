@@ -1,1 +1,0 @@
-# Sources of the system area.

@@ -1,1 +1,0 @@
-# Sources of the pulse back ends.

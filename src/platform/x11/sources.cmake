@@ -1,1 +1,0 @@
-# Sources of the x11 back ends.

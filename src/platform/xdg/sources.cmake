@@ -1,1 +1,0 @@
-# Sources of the xdg back ends.

@@ -1,0 +1,1 @@
+// Keeps the fakes library non-empty while every fake is header-only.
