@@ -8,6 +8,7 @@
 
 namespace murmelo {
 
+class OverlayWindowController;
 class TrayIcon;
 
 // The composition root: builds every long-lived object once and owns it. The only place that
@@ -25,6 +26,7 @@ private:
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<AppSettings> m_settings;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<OverlayWindowController> m_overlay;
 };
 
 } // namespace murmelo
