@@ -24,4 +24,9 @@ AppContainer::AppContainer()
 
 AppContainer::~AppContainer() = default;
 
+void AppContainer::handleCommand(const QString& command) {
+    // Filled in as the settings window and the coordinator arrive.
+    Q_UNUSED(command);
+}
+
 } // namespace murmelo

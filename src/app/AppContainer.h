@@ -21,6 +21,9 @@ public:
     AppState& state() { return *m_state; }
     AppSettings& settings() { return *m_settings; }
 
+    // A request from a second start: "settings" opens the settings window, "toggle" toggles dictation.
+    void handleCommand(const QString& command);
+
 private:
     std::unique_ptr<UserDefaults> m_defaults;
     std::unique_ptr<AppState> m_state;
