@@ -1,0 +1,77 @@
+#include "stores/HistoryStore.h"
+
+#include "common/Paths.h"
+
+#include <QJsonArray>
+
+#include <cmath>
+
+namespace murmelo {
+
+QString HistoryStore::defaultFilePath() { return paths::murmeloDataDirectory() + QStringLiteral("/history.json"); }
+
+HistoryStore::HistoryStore(QString filePath)
+    : m_state(std::make_shared<State>(std::move(filePath))) {}
+
+QCoro::Task<> HistoryStore::append(HistoryEntry entry) { return appendTo(m_state, std::move(entry)); }
+
+QCoro::Task<QList<HistoryEntry>> HistoryStore::allEntries() { return entriesOf(m_state); }
+
+QCoro::Task<> HistoryStore::remove(QUuid id) { return removeFrom(m_state, id); }
+
+QCoro::Task<> HistoryStore::clear() { return clearAll(m_state); }
+
+void HistoryStore::State::loadIfNeeded() {
+    if (!entries.isEmpty()) return;
+    const auto array = file.readArray();
+    if (!array) return;
+    QList<HistoryEntry> decoded;
+    decoded.reserve(array->size());
+    for (const QJsonValue& value : *array) {
+        const auto entry = value.isObject() ? HistoryEntry::fromJson(value.toObject()) : std::nullopt;
+        if (!entry) {
+            file.markUndecodable();
+            return;
+        }
+        decoded.append(*entry);
+    }
+    entries = std::move(decoded);
+}
+
+void HistoryStore::State::persist() {
+    QJsonArray array;
+    for (const auto& entry : entries) array.append(entry.toJson());
+    file.write(array); // a failed write leaves the list in memory; the next change writes it again
+}
+
+QCoro::Task<> HistoryStore::appendTo(std::shared_ptr<State> state, HistoryEntry entry) {
+    const auto lock = co_await state->mutex.lock();
+    // JSON has no NaN or infinity: one such number would make the whole file undecodable.
+    for (double* number : {&entry.createdAt, &entry.audioDuration, &entry.completionLatency})
+        if (!std::isfinite(*number)) *number = 0;
+    state->loadIfNeeded();
+    state->entries.prepend(std::move(entry));
+    if (state->entries.size() > maximumEntries) state->entries.resize(maximumEntries);
+    state->persist();
+}
+
+QCoro::Task<QList<HistoryEntry>> HistoryStore::entriesOf(std::shared_ptr<State> state) {
+    const auto lock = co_await state->mutex.lock();
+    state->loadIfNeeded();
+    co_return state->entries;
+}
+
+QCoro::Task<> HistoryStore::removeFrom(std::shared_ptr<State> state, QUuid id) {
+    const auto lock = co_await state->mutex.lock();
+    state->loadIfNeeded();
+    state->entries.removeIf([&id](const HistoryEntry& entry) { return entry.id == id; });
+    state->persist();
+}
+
+QCoro::Task<> HistoryStore::clearAll(std::shared_ptr<State> state) {
+    const auto lock = co_await state->mutex.lock();
+    state->entries.clear();
+    state->file.remove();
+}
+
+} // namespace murmelo
