@@ -29,9 +29,13 @@ const KindInfo& info(DictionaryEntryKind kind) {
 
 } // namespace
 
-QString rawValue(DictionaryEntryKind kind) { return QString::fromLatin1(info(kind).raw); }
+QString rawValue(DictionaryEntryKind kind) {
+    return QString::fromLatin1(info(kind).raw);
+}
 
-QString title(DictionaryEntryKind kind) { return QString::fromUtf8(info(kind).title); }
+QString title(DictionaryEntryKind kind) {
+    return QString::fromUtf8(info(kind).title);
+}
 
 std::optional<DictionaryEntryKind> dictionaryEntryKindFromRawValue(const QString& raw) {
     for (const auto& entry : kinds)
@@ -41,11 +45,14 @@ std::optional<DictionaryEntryKind> dictionaryEntryKindFromRawValue(const QString
 
 QList<DictionaryEntryKind> allDictionaryEntryKinds() {
     QList<DictionaryEntryKind> result;
-    for (const auto& entry : kinds) result.append(entry.kind);
+    for (const auto& entry : kinds)
+        result.append(entry.kind);
     return result;
 }
 
-QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+QString uuidText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
 
 std::optional<QUuid> uuidFromText(const QString& text) {
     // QUuid also accepts braces and shorter forms; the files only ever hold the plain 8-4-4-4-12 text.
@@ -72,7 +79,8 @@ std::optional<DictionaryEntry> DictionaryEntry::fromJson(const QJsonObject& obje
     const QJsonValue aliases = object.value(QStringLiteral("aliases"));
     const QJsonValue kind = object.value(QStringLiteral("kind"));
     const QJsonValue english = object.value(QStringLiteral("english"));
-    if (!id.isString() || !canonical.isString() || !aliases.isArray() || !kind.isString()) return std::nullopt;
+    if (!id.isString() || !canonical.isString() || !aliases.isArray() || !kind.isString())
+        return std::nullopt;
 
     DictionaryEntry entry;
     const auto parsedId = uuidFromText(id.toString());

@@ -59,7 +59,8 @@ bool DictionaryStore::removeAt(const QList<int>& positions) {
 
 bool DictionaryStore::persist() {
     QJsonArray array;
-    for (const auto& entry : m_entries) array.append(entry.toJson());
+    for (const auto& entry : m_entries)
+        array.append(entry.toJson());
     return m_file.write(array);
 }
 
@@ -70,7 +71,8 @@ QStringList DictionaryStore::keywords() const {
     };
     for (const auto& entry : m_entries) {
         keep(entry.canonical);
-        for (const auto& alias : entry.aliases) keep(alias);
+        for (const auto& alias : entry.aliases)
+            keep(alias);
     }
     return result;
 }
@@ -82,7 +84,8 @@ QString DictionaryStore::glossaryText() const {
     for (const auto& entry : m_entries) {
         QString line = QStringLiteral("- ") + entry.canonical + QStringLiteral("（") + title(entry.kind) +
                        QStringLiteral("）");
-        if (!entry.aliases.isEmpty()) line += QStringLiteral("；可能误写：") + entry.aliases.join(QStringLiteral("、"));
+        if (!entry.aliases.isEmpty())
+            line += QStringLiteral("；可能误写：") + entry.aliases.join(QStringLiteral("、"));
         if (entry.english) line += QStringLiteral("；英文：") + *entry.english;
         lines.append(line);
     }

@@ -19,7 +19,9 @@ double referenceSecondsNow() {
     return std::chrono::duration<double>(sinceUnixEpoch).count() - referenceEpoch;
 }
 
-double referenceSeconds(const QDateTime& date) { return double(date.toMSecsSinceEpoch()) / 1000.0 - referenceEpoch; }
+double referenceSeconds(const QDateTime& date) {
+    return double(date.toMSecsSinceEpoch()) / 1000.0 - referenceEpoch;
+}
 
 QDateTime dateFromReferenceSeconds(double seconds) {
     const double milliseconds = (seconds + referenceEpoch) * 1000.0;

@@ -19,7 +19,8 @@ QDateTime dateFromReferenceSeconds(double seconds);
 // One finished dictation kept in the history.
 struct HistoryEntry {
     QUuid id = QUuid::createUuid();
-    double createdAt = 0; // seconds since 2001-01-01 00:00:00 UTC, kept as a double so it reads back unchanged
+    double createdAt =
+        0; // seconds since 2001-01-01 00:00:00 UTC, kept as a double so it reads back unchanged
     InputMode mode = InputMode::smartDictation;
     QString text;
     double audioDuration = 0;     // seconds recorded

@@ -8,18 +8,28 @@
 
 namespace murmelo {
 
-QString HistoryStore::defaultFilePath() { return paths::murmeloDataDirectory() + QStringLiteral("/history.json"); }
+QString HistoryStore::defaultFilePath() {
+    return paths::murmeloDataDirectory() + QStringLiteral("/history.json");
+}
 
 HistoryStore::HistoryStore(QString filePath)
     : m_state(std::make_shared<State>(std::move(filePath))) {}
 
-QCoro::Task<> HistoryStore::append(HistoryEntry entry) { return appendTo(m_state, std::move(entry)); }
+QCoro::Task<> HistoryStore::append(HistoryEntry entry) {
+    return appendTo(m_state, std::move(entry));
+}
 
-QCoro::Task<QList<HistoryEntry>> HistoryStore::allEntries() { return entriesOf(m_state); }
+QCoro::Task<QList<HistoryEntry>> HistoryStore::allEntries() {
+    return entriesOf(m_state);
+}
 
-QCoro::Task<> HistoryStore::remove(QUuid id) { return removeFrom(m_state, id); }
+QCoro::Task<> HistoryStore::remove(QUuid id) {
+    return removeFrom(m_state, id);
+}
 
-QCoro::Task<> HistoryStore::clear() { return clearAll(m_state); }
+QCoro::Task<> HistoryStore::clear() {
+    return clearAll(m_state);
+}
 
 void HistoryStore::State::loadIfNeeded() {
     if (!entries.isEmpty()) return;
@@ -40,7 +50,8 @@ void HistoryStore::State::loadIfNeeded() {
 
 void HistoryStore::State::persist() {
     QJsonArray array;
-    for (const auto& entry : entries) array.append(entry.toJson());
+    for (const auto& entry : entries)
+        array.append(entry.toJson());
     file.write(array); // a failed write leaves the list in memory; the next change writes it again
 }
 
@@ -58,7 +69,10 @@ QCoro::Task<> HistoryStore::appendTo(std::shared_ptr<State> state, HistoryEntry 
 QCoro::Task<QList<HistoryEntry>> HistoryStore::entriesOf(std::shared_ptr<State> state) {
     const auto lock = co_await state->mutex.lock();
     state->loadIfNeeded();
-    co_return state->entries;
+    // A copy on purpose: QCoro 0.8 moves from a non-const lvalue given to co_return, which would
+    // empty the list in memory.
+    QList<HistoryEntry> snapshot = state->entries;
+    co_return snapshot;
 }
 
 QCoro::Task<> HistoryStore::removeFrom(std::shared_ptr<State> state, QUuid id) {

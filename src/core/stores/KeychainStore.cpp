@@ -7,7 +7,9 @@
 
 namespace murmelo {
 
-QList<CredentialKind> allCredentialKinds() { return {CredentialKind::openAI, CredentialKind::deepSeek}; }
+QList<CredentialKind> allCredentialKinds() {
+    return {CredentialKind::openAI, CredentialKind::deepSeek};
+}
 
 QString keychainAccount(CredentialKind kind) {
     switch (kind) {

@@ -25,7 +25,9 @@ public:
     enum class Case { unexpectedStatus, encodingFailed };
     // `status` is the back end's non-zero status; for the Secret Service back end, the code of the
     // GError that ended the call (see SecretBackendLibsecret.h).
-    static KeychainStoreError unexpectedStatus(qint32 status) { return KeychainStoreError(Case::unexpectedStatus, status); }
+    static KeychainStoreError unexpectedStatus(qint32 status) {
+        return KeychainStoreError(Case::unexpectedStatus, status);
+    }
     static KeychainStoreError encodingFailed() { return KeychainStoreError(Case::encodingFailed, 0); }
 
     Case kind() const { return m_case; }

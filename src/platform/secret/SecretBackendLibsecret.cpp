@@ -126,7 +126,8 @@ std::optional<QByteArray> SecretBackendLibsecret::lookup(const QString& service,
     return result;
 }
 
-qint32 SecretBackendLibsecret::store(const QString& service, const QString& account, const QByteArray& secret) {
+qint32 SecretBackendLibsecret::store(const QString& service, const QString& account,
+                                     const QByteArray& secret) {
     const Attributes attributes(service, account);
     const QByteArray label = QStringLiteral("Murmelo: %1").arg(account).toUtf8();
     SecretValue* value = secret_value_new(secret.constData(), secret.size(), "text/plain");
