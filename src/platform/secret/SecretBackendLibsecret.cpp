@@ -147,9 +147,20 @@ qint32 SecretBackendLibsecret::clear(const QString& service, const QString& acco
     const Attributes attributes(service, account);
     Deadline deadline(m_timeouts.change);
     GError* error = nullptr;
-    // FALSE without an error means there was nothing to remove, which is success.
-    secret_password_clearv_sync(credentialSchema(), attributes.table(), deadline.cancellable(), &error);
-    const qint32 status = error ? failureStatus(error, deadline) : 0;
+    const gboolean removed =
+        secret_password_clearv_sync(credentialSchema(), attributes.table(), deadline.cancellable(), &error);
+    qint32 status = error ? failureStatus(error, deadline) : 0;
+    if (!removed && !error) {
+        // Nothing removed: either there was nothing, which is success, or the item sits in a locked
+        // collection, which the call skips without a word. The user must not hear "deleted" then.
+        GList* left = secret_service_search_sync(nullptr, credentialSchema(), attributes.table(),
+                                                 SECRET_SEARCH_ALL, deadline.cancellable(), &error);
+        if (error)
+            status = failureStatus(error, deadline);
+        else if (left)
+            status = SECRET_ERROR_IS_LOCKED;
+        g_list_free_full(left, g_object_unref);
+    }
     g_clear_error(&error);
     return status;
 }

@@ -21,10 +21,12 @@ struct SecretCallTimeouts {
 // locked collection may show the desktop's unlock prompt, which the save deadline bounds.
 //
 // The status of a failed store or clear (KeychainStoreError::unexpectedStatus) is the code of the
-// GError that ended the call, in that error's own domain, for example 2 when the bus has no
-// Secret Service (G_DBUS_ERROR_SERVICE_UNKNOWN). Two values are ours: 24 (G_IO_ERROR_TIMED_OUT)
-// when the deadline passed, and -1 when the call failed without a code of its own (no GError, or
-// a domain's generic code 0), so that a failure is never reported as 0.
+// GError that ended the call, in that error's own domain. Seen in practice: 2 when the bus has no
+// Secret Service (G_DBUS_ERROR_SERVICE_UNKNOWN) and 2 when the collection is locked
+// (SECRET_ERROR_IS_LOCKED; a clear that skipped a locked item reports it too). Two values are
+// ours: 24 (G_IO_ERROR_TIMED_OUT) when the deadline passed, and -1 when the call failed without
+// a code of its own (no GError, or a domain's generic code 0, as with no session bus at all), so
+// that a failure is never reported as 0.
 class SecretBackendLibsecret final : public SecretBackend {
 public:
     using Timeouts = SecretCallTimeouts;
