@@ -3,6 +3,7 @@
 #include "common/Paths.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 #include <cmath>
 
@@ -46,13 +47,20 @@ void HistoryStore::State::loadIfNeeded() {
         decoded.append(*entry);
     }
     entries = std::move(decoded);
+    encoded = QList<QByteArray>(entries.size());
 }
 
 void HistoryStore::State::persist() {
-    QJsonArray array;
-    for (const auto& entry : entries)
-        array.append(entry.toJson());
-    file.write(array); // a failed write leaves the list in memory; the next change writes it again
+    // The same bytes as a compact QJsonDocument of the whole array, built from cached pieces.
+    QByteArray content("[");
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (encoded[i].isEmpty())
+            encoded[i] = QJsonDocument(entries[i].toJson()).toJson(QJsonDocument::Compact);
+        if (i > 0) content += ',';
+        content += encoded[i];
+    }
+    content += ']';
+    file.write(content); // a failed write leaves the list in memory; the next change writes it again
 }
 
 QCoro::Task<> HistoryStore::appendTo(std::shared_ptr<State> state, HistoryEntry entry) {
@@ -62,7 +70,11 @@ QCoro::Task<> HistoryStore::appendTo(std::shared_ptr<State> state, HistoryEntry 
         if (!std::isfinite(*number)) *number = 0;
     state->loadIfNeeded();
     state->entries.prepend(std::move(entry));
-    if (state->entries.size() > maximumEntries) state->entries.resize(maximumEntries);
+    state->encoded.prepend(QByteArray());
+    if (state->entries.size() > maximumEntries) {
+        state->entries.resize(maximumEntries);
+        state->encoded.resize(maximumEntries);
+    }
     state->persist();
 }
 
@@ -78,13 +90,18 @@ QCoro::Task<QList<HistoryEntry>> HistoryStore::entriesOf(std::shared_ptr<State> 
 QCoro::Task<> HistoryStore::removeFrom(std::shared_ptr<State> state, QUuid id) {
     const auto lock = co_await state->mutex.lock();
     state->loadIfNeeded();
-    state->entries.removeIf([&id](const HistoryEntry& entry) { return entry.id == id; });
+    for (qsizetype i = state->entries.size() - 1; i >= 0; --i) {
+        if (state->entries[i].id != id) continue;
+        state->entries.removeAt(i);
+        state->encoded.removeAt(i);
+    }
     state->persist();
 }
 
 QCoro::Task<> HistoryStore::clearAll(std::shared_ptr<State> state) {
     const auto lock = co_await state->mutex.lock();
     state->entries.clear();
+    state->encoded.clear();
     state->file.remove();
 }
 

@@ -46,6 +46,9 @@ private:
         AsyncMutex mutex;
         StoreFile file;
         QList<HistoryEntry> entries;
+        // The compact JSON of each entry, parallel to `entries`; empty until first needed. A change
+        // then encodes only the entries it adds, not all 500.
+        QList<QByteArray> encoded;
 
         void loadIfNeeded();
         void persist();

@@ -33,13 +33,17 @@ std::optional<QJsonArray> StoreFile::readArray() {
 }
 
 bool StoreFile::write(const QJsonArray& array) {
+    return write(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+bool StoreFile::write(const QByteArray& content) {
     if (m_unreadable) {
         const QFileInfo info(m_path);
         if ((info.exists() || info.isSymLink()) && !files::moveAsideUnreadable(m_path)) return false;
         m_unreadable = false;
     }
     try {
-        files::writePrivateFileAtomically(m_path, QJsonDocument(array).toJson(QJsonDocument::Compact));
+        files::writePrivateFileAtomically(m_path, content);
         return true;
     } catch (const FileError&) {
         return false;

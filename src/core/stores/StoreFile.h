@@ -26,6 +26,8 @@ public:
     // Writes the array compactly, 0600 in a 0700 directory. An unreadable file is moved aside
     // first; when it cannot be moved nothing is written, so it is never replaced.
     bool write(const QJsonArray& array);
+    // As above, for content already encoded as a JSON array.
+    bool write(const QByteArray& content);
     // Deletes the file; false when something stays at the path.
     bool remove();
 
