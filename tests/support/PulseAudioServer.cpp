@@ -123,13 +123,14 @@ bool PulseAudioServer::pactl(const QStringList& arguments, QString* output) cons
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-int PulseAudioServer::addPipeMicrophone(const QString& sourceName, const QString& description) {
+int PulseAudioServer::addPipeMicrophone(const QString& sourceName, const QString& description, int sampleRate,
+                                        int channelCount) {
     QString output;
     const bool loaded =
         pactl({QStringLiteral("load-module"), QStringLiteral("module-pipe-source"),
                QStringLiteral("source_name=") + sourceName, QStringLiteral("file=") + fifoPath(sourceName),
-               QStringLiteral("format=float32le"), QStringLiteral("rate=%1").arg(rate),
-               QStringLiteral("channels=%1").arg(channels),
+               QStringLiteral("format=float32le"), QStringLiteral("rate=%1").arg(sampleRate),
+               QStringLiteral("channels=%1").arg(channelCount),
                QStringLiteral("source_properties='device.description=\"%1\"'").arg(description)},
               &output);
     bool ok = false;
@@ -149,8 +150,10 @@ void PulseAudioServer::kill() {
 
 // --- feeder
 
-MicrophoneFeeder::MicrophoneFeeder(QString fifo)
-    : m_fifo(std::move(fifo)) {}
+MicrophoneFeeder::MicrophoneFeeder(QString fifo, int sampleRate, int channelCount)
+    : m_fifo(std::move(fifo))
+    , m_rate(sampleRate)
+    , m_channels(channelCount) {}
 
 MicrophoneFeeder::~MicrophoneFeeder() {
     stop();
@@ -190,10 +193,11 @@ void MicrophoneFeeder::run(std::vector<float> frames, bool repeat) {
         m_done = true;
         return;
     }
-    constexpr size_t blockFrames = PulseAudioServer::rate / 200; // 5 ms
-    constexpr size_t frameBytes = sizeof(float) * PulseAudioServer::channels;
-    const size_t totalFrames = frames.size() / PulseAudioServer::channels;
-    const auto blockDuration = std::chrono::microseconds(1000000 * blockFrames / PulseAudioServer::rate);
+    const size_t channels = size_t(m_channels);
+    const size_t blockFrames = size_t(m_rate) / 200; // 5 ms
+    const size_t frameBytes = sizeof(float) * channels;
+    const size_t totalFrames = frames.size() / channels;
+    const auto blockDuration = std::chrono::microseconds(1000000 * blockFrames / size_t(m_rate));
     auto next = Clock::now();
     size_t position = 0;
     while (!m_stop.load() && totalFrames > 0) {
@@ -202,8 +206,7 @@ void MicrophoneFeeder::run(std::vector<float> frames, bool repeat) {
             position = 0;
         }
         const size_t count = std::min(blockFrames, totalFrames - position);
-        const char* data =
-            reinterpret_cast<const char*>(frames.data() + position * PulseAudioServer::channels);
+        const char* data = reinterpret_cast<const char*>(frames.data() + position * channels);
         size_t left = count * frameBytes;
         while (left > 0 && !m_stop.load()) {
             const ssize_t written = ::write(fd, data, left);

@@ -37,8 +37,9 @@ public:
 
     // Runs pactl against this server; false when it fails or takes too long.
     bool pactl(const QStringList& arguments, QString* output = nullptr) const;
-    // Adds another pipe-source microphone; returns its module index, or -1.
-    int addPipeMicrophone(const QString& sourceName, const QString& description);
+    // Adds another pipe-source microphone of float samples; returns its module index, or -1.
+    int addPipeMicrophone(const QString& sourceName, const QString& description, int sampleRate = rate,
+                          int channelCount = channels);
     bool unloadModule(int index) const;
 
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
@@ -49,11 +50,12 @@ private:
     QProcess m_process;
 };
 
-// Writes interleaved 48 kHz stereo float frames into a pipe-source FIFO at real-time pace, from its
-// own thread, in 5 ms blocks. A pipe-source produces audio only while something writes to it.
+// Writes interleaved float frames into a pipe-source FIFO at real-time pace, from its own thread, in
+// 5 ms blocks. A pipe-source produces audio only while something writes to it.
 class MicrophoneFeeder {
 public:
-    explicit MicrophoneFeeder(QString fifo);
+    explicit MicrophoneFeeder(QString fifo, int sampleRate = PulseAudioServer::rate,
+                              int channelCount = PulseAudioServer::channels);
     ~MicrophoneFeeder();
     MicrophoneFeeder(const MicrophoneFeeder&) = delete;
     MicrophoneFeeder& operator=(const MicrophoneFeeder&) = delete;
@@ -70,6 +72,8 @@ private:
     void run(std::vector<float> frames, bool repeat);
 
     QString m_fifo;
+    int m_rate;
+    int m_channels;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};

@@ -4,6 +4,7 @@
 #include "audio/AudioCaptureError.h"
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioInputDeviceError.h"
+#include "audio/AudioInputDeviceSelector.h"
 #include "pulse/AudioInputBackendPulse.h"
 
 #include <QDeadlineTimer>
@@ -11,6 +12,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <thread>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -159,6 +161,80 @@ private slots:
             QVERIFY2(std::abs(recording.rms() - fedRms) < 0.1 * fedRms,
                      qPrintable(QStringLiteral("%1 vs %2").arg(recording.rms()).arg(fedRms)));
         }
+    }
+
+    void tapGetsExactBuffersInTheSourcesOwnFormat_data() {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("48 kHz stereo") << 48000 << 2;
+        QTest::newRow("44.1 kHz mono") << 44100 << 1;
+        QTest::newRow("16 kHz, 4 channels") << 16000 << 4;
+    }
+    void tapGetsExactBuffersInTheSourcesOwnFormat() {
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        const QString name = QStringLiteral("src%1x%2").arg(rate).arg(channels);
+        const int module = m_server->addPipeMicrophone(name, name, rate, channels);
+        QVERIFY(module >= 0);
+        AudioInputBackendPulse backend({m_server->address(), 3000ms});
+        AudioInputDeviceSelector::apply(name, backend);
+        const AudioInputFormat format = backend.inputFormat();
+        QCOMPARE(format, (AudioInputFormat{double(rate), channels, {}}));
+
+        // Every channel gets its own signal, so a mix-up of channels or frames shows.
+        const int frames = 3 * 1024 + 100;
+        std::vector<float> fed(size_t(frames) * channels);
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c)
+                fed[size_t(i) * channels + c] = float((i * (c + 1)) % 2000) / 2000.0f - 0.5f;
+
+        std::mutex mutex;
+        std::vector<float> received; // interleaved again
+        QStringList problems;
+        const auto mainThread = std::this_thread::get_id();
+        backend.installTap(1024, format, [&](const AudioPCMBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            if (buffer.frameLength != 1024 || buffer.channelCount != channels || buffer.sampleRate != rate ||
+                std::this_thread::get_id() == mainThread)
+                problems << QStringLiteral("buffer %1 frames, %2 channels, %3 Hz")
+                                .arg(buffer.frameLength)
+                                .arg(buffer.channelCount)
+                                .arg(buffer.sampleRate);
+            for (int i = 0; i < buffer.frameLength; ++i)
+                for (int c = 0; c < buffer.channelCount; ++c)
+                    received.push_back(buffer.channelData[c][i]);
+        });
+        QString message;
+        QVERIFY2(backend.start(&message), qPrintable(message));
+        test::MicrophoneFeeder feeder(m_server->fifoPath(name), rate, channels);
+        feeder.play(fed);
+        QVERIFY(feeder.waitUntilDone(10s));
+        QVERIFY(waitUntil(
+            [&] {
+                std::lock_guard lock(mutex);
+                return received.size() >= size_t(3 * 1024 * channels);
+            },
+            5s));
+        backend.removeTap();
+        backend.stop();
+        backend.reset();
+        QVERIFY(m_server->unloadModule(module));
+
+        std::lock_guard lock(mutex);
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(received.size(), size_t(3 * 1024 * channels)); // the last 100 frames wait for a full buffer
+        QVERIFY(std::equal(received.begin(), received.end(), fed.begin()));
+    }
+
+    void streamThatCannotBeOpenedReportsTheServersMessage() {
+        AudioInputBackendPulse backend({m_server->address(), 3000ms});
+        QCOMPARE(backend.setCurrentDevice("ghost"), 0);
+        backend.installTap(1024, {48000, 2, {}}, [](const AudioPCMBuffer&) {});
+        QString message;
+        QVERIFY(!backend.start(&message));
+        QCOMPARE(message, QString("No such entity"));
+        QVERIFY(!backend.isStreaming());
+        backend.stop(); // harmless
     }
 
     void nothingArrivesAfterStop() {
