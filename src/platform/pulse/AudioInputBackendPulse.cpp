@@ -323,9 +323,10 @@ struct AudioInputBackendPulse::Impl {
         spec.rate = tapFormat.sampleRate > 0 && tapFormat.sampleRate < 4294967295.0
                         ? static_cast<uint32_t>(tapFormat.sampleRate)
                         : 0;
-        spec.channels = tapFormat.channelCount > 0 && tapFormat.channelCount <= static_cast<int>(PA_CHANNELS_MAX)
-                            ? static_cast<uint8_t>(tapFormat.channelCount)
-                            : 0;
+        spec.channels =
+            tapFormat.channelCount > 0 && tapFormat.channelCount <= static_cast<int>(PA_CHANNELS_MAX)
+                ? static_cast<uint8_t>(tapFormat.channelCount)
+                : 0;
         if (!pa_sample_spec_valid(&spec) || bufferFrames <= 0) return fail(PA_ERR_INVALID);
         pa_channel_map map{};
         if (sourceMapValid && sourceMap.channels == spec.channels)
