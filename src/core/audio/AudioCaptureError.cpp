@@ -1,0 +1,21 @@
+#include "audio/AudioCaptureError.h"
+
+namespace murmelo {
+
+AudioCaptureError::AudioCaptureError(Case kind, QString message)
+    : m_case(kind)
+    , m_message(kind == Case::engineStartFailed ? std::move(message) : QString()) {}
+
+QString AudioCaptureError::description() const {
+    switch (m_case) {
+    case Case::engineStartFailed:
+        return QStringLiteral("无法启动麦克风：") + m_message;
+    case Case::microphoneDenied:
+        return QStringLiteral("没有麦克风权限，请在系统设置中允许 Murmelo 使用麦克风。");
+    case Case::invalidInputFormat:
+        return QStringLiteral("当前麦克风格式不可用。");
+    }
+    return {};
+}
+
+} // namespace murmelo

@@ -1,0 +1,2 @@
+target_sources(murmelo_platform PRIVATE
+  pulse/AudioInputBackendPulse.h pulse/AudioInputBackendPulse.cpp)
