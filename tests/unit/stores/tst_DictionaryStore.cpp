@@ -82,19 +82,6 @@ private slots:
         QTEST(store.glossaryText(), "glossary");
     }
 
-    void kindsHaveTheirRawValuesAndTitlesInPickerOrder() {
-        QStringList raw;
-        QStringList titles;
-        for (const auto kind : allDictionaryEntryKinds()) {
-            raw << rawValue(kind);
-            titles << title(kind);
-            QCOMPARE(dictionaryEntryKindFromRawValue(rawValue(kind)), std::optional(kind));
-        }
-        QCOMPARE(raw, (QStringList{"person", "brand", "product", "technicalTerm", "other"}));
-        QCOMPARE(titles, (QStringList{"人名", "品牌", "产品", "专业术语", "其他"}));
-        QVERIFY(!dictionaryEntryKindFromRawValue(QStringLiteral("Brand")));
-    }
-
     void changesArePersistedPrivatelyAndReadBack() {
         test::TestEnvironment environment;
         const QString path = defaultPath(environment);

@@ -233,20 +233,6 @@ private slots:
         QCOMPARE(read[1].audioDuration, 0.0);
         QCOMPARE(read[1].completionLatency, 0.0);
     }
-
-    void operationsRunOneAtATimeInCallOrder() {
-        test::TestEnvironment environment;
-        HistoryStore store;
-        // Started together without waiting in between: each sees the effect of the one before.
-        auto first = store.append(entry(QStringLiteral("一")));
-        auto cleared = store.clear();
-        auto second = store.append(entry(QStringLiteral("二")));
-        auto listed = store.allEntries();
-        test::run(std::move(first));
-        test::run(std::move(cleared));
-        test::run(std::move(second));
-        QCOMPARE(texts(test::run(std::move(listed))), QStringList{QStringLiteral("二")});
-    }
 };
 
 QTEST_GUILESS_MAIN(HistoryStoreTest)
