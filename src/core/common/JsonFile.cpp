@@ -33,7 +33,10 @@ void ensurePrivateDirectory(const QString& path) {
 void writePrivateFileAtomically(const QString& path, const QByteArray& content) {
     ensurePrivateDirectory(QFileInfo(path).absolutePath());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) throw FileError(FileError::Case::write, path, file.errorString());
+    // Unbuffered: a short write (full disk) shows in write()'s count; buffered, QSaveFile::commit()
+    // ignores it and installs a truncated file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw FileError(FileError::Case::write, path, file.errorString());
     // Set before any byte is written, so the text is never readable by others, not even briefly.
     if (!file.setPermissions(privateFilePermissions)) {
         file.cancelWriting();

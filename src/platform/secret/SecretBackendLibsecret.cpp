@@ -95,7 +95,10 @@ private:
 };
 
 qint32 failureStatus(const GError* error, Deadline& deadline) {
-    if (deadline.expired()) return SecretBackendLibsecret::timedOutStatus;
+    // We cancel only when a deadline passes. Under load the cancellation of an earlier call on the
+    // shared connection can surface in this one before its own deadline: a time-out all the same.
+    if (deadline.expired() || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+        return SecretBackendLibsecret::timedOutStatus;
     if (!error || error->code == 0) return SecretBackendLibsecret::unnumberedFailureStatus;
     return error->code;
 }
