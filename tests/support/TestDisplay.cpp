@@ -329,6 +329,15 @@ bool PasteTarget::start(std::chrono::milliseconds limit) {
     m_process = m_display.startProcess(programPath(), {m_files.filePath(QStringLiteral("text")),
                                                        m_files.filePath(QStringLiteral("changes"))});
     if (m_process->state() != QProcess::Running) return false;
+    // Activated as a pager would: a window manager may keep a new window unfocused.
+    const QString pid = QString::number(m_process->processId());
+    if (!m_display.run(QStringLiteral("xdotool"),
+                       {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--all"),
+                        QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid,
+                        QStringLiteral("--name"), QStringLiteral("^Murmelo paste target$"),
+                        QStringLiteral("windowactivate"), QStringLiteral("--sync"), QStringLiteral("%1")},
+                       nullptr, limit))
+        return false;
     return waitUntil([&] { return QFile::exists(m_files.filePath(QStringLiteral("text.ready"))); }, limit);
 }
 
