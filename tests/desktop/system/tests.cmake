@@ -4,3 +4,5 @@ murmelo_add_test(tst_TextInsertionWithoutXTest LABEL desktop SOURCES system/tst_
   LIBS murmelo_platform TIMEOUT 60)
 add_dependencies(tst_TextInsertionX11 murmelo-paste-target)
 add_dependencies(tst_TextInsertionWithoutXTest murmelo-paste-target)
+murmelo_add_test(tst_TestDisplay LABEL desktop SOURCES system/tst_TestDisplay.cpp
+  LIBS Qt6::Widgets PkgConfig::XCB TIMEOUT 60)
