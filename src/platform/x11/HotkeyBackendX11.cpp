@@ -161,9 +161,9 @@ bool HotkeyBackendX11::nativeEventFilter(const QByteArray& eventType, void* mess
         return true;
     }
     if (!matchesRegistration(key->detail, key->state)) return false;
-    // A repeat comes either without a release in between (detectable auto-repeat) or right
-    // after a release with the same time stamp. The time limit keeps a lost release from
-    // silencing the shortcut for good.
+    // A repeat comes either without a release in between (detectable auto-repeat) or, as the
+    // server sends it to us, right after a release with the same time stamp, which no person
+    // can do by hand. The time limit keeps a lost release from silencing the shortcut for good.
     const bool repeat = (m_heldKeycode == key->detail && key->time - m_lastPressTime < repeatWindowMs) ||
                         (m_lastReleaseKeycode == key->detail && m_lastReleaseTime == key->time);
     m_heldKeycode = key->detail;

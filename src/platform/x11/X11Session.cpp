@@ -39,19 +39,31 @@ quint32 rootWindow(xcb_connection_t* connection) {
     return iterator.data ? iterator.data->root : 0;
 }
 
-std::vector<quint8> keycodesFor(xcb_connection_t* connection, quint32 keysym) {
-    std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols(
-        xcb_key_symbols_alloc(connection), &xcb_key_symbols_free);
+namespace {
+
+using KeySymbols = std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)>;
+
+KeySymbols keySymbols(xcb_connection_t* connection) {
+    return KeySymbols(xcb_key_symbols_alloc(connection), &xcb_key_symbols_free);
+}
+
+std::vector<quint8> keycodesIn(xcb_key_symbols_t* symbols, quint32 keysym) {
     std::vector<quint8> result;
     if (!symbols) return result;
-    std::unique_ptr<xcb_keycode_t, decltype(&std::free)> codes(
-        xcb_key_symbols_get_keycode(symbols.get(), keysym), &std::free);
+    std::unique_ptr<xcb_keycode_t, decltype(&std::free)> codes(xcb_key_symbols_get_keycode(symbols, keysym),
+                                                               &std::free);
     if (!codes) return result;
     for (const xcb_keycode_t* code = codes.get(); *code != XCB_NO_SYMBOL; ++code)
         result.push_back(*code);
     std::sort(result.begin(), result.end());
     result.erase(std::unique(result.begin(), result.end()), result.end());
     return result;
+}
+
+} // namespace
+
+std::vector<quint8> keycodesFor(xcb_connection_t* connection, quint32 keysym) {
+    return keycodesIn(keySymbols(connection).get(), keysym);
 }
 
 ModifierMasks modifierMasks(xcb_connection_t* connection) {
@@ -62,12 +74,14 @@ ModifierMasks modifierMasks(xcb_connection_t* connection) {
     if (!mapping) return masks;
     const int perModifier = mapping->keycodes_per_modifier;
     const xcb_keycode_t* table = xcb_get_modifier_mapping_keycodes(mapping.get());
+    // One keyboard mapping fetched for all the lookups below.
+    const KeySymbols symbols = keySymbols(connection);
 
     // The mask of the modifier (0 = Shift ... 7 = Mod5) that any key producing one of `keysyms` is bound to.
     auto maskOf = [&](std::initializer_list<quint32> keysyms) -> quint16 {
         quint16 mask = 0;
         for (const quint32 keysym : keysyms)
-            for (const quint8 code : keycodesFor(connection, keysym))
+            for (const quint8 code : keycodesIn(symbols.get(), keysym))
                 for (int modifier = 0; modifier < 8; ++modifier)
                     for (int slot = 0; slot < perModifier; ++slot)
                         if (table[modifier * perModifier + slot] == code) mask |= quint16(1u << modifier);
