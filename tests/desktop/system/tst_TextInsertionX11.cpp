@@ -4,6 +4,8 @@
 #include "system/TextInsertionService.h"
 #include "x11/SyntheticKeyboardX11.h"
 
+#include <QKeyEvent>
+#include <QRasterWindow>
 #include <QTest>
 #include <QTimer>
 
@@ -23,6 +25,22 @@ QString longText() {
                 .arg(++line);
     return text;
 }
+
+// Logs the key events it receives, as "+Control", "-V", ...
+class KeyLogWindow final : public QRasterWindow {
+public:
+    QStringList events;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override { events << QLatin1Char('+') + name(event); }
+    void keyReleaseEvent(QKeyEvent* event) override { events << QLatin1Char('-') + name(event); }
+
+private:
+    static QString name(QKeyEvent* event) {
+        if (event->key() == Qt::Key_Control) return QStringLiteral("Control");
+        return QKeySequence(event->key()).toString();
+    }
+};
 
 } // namespace
 
@@ -85,6 +103,20 @@ private slots:
         QCOMPARE(test::run(service.insert(text)), TextInsertionResult::inserted);
         QVERIFY(released);
         QVERIFY2(target.waitForText(text, 10s), qPrintable(target.text()));
+    }
+
+    void pasteShortcutIsControlDownVDownVUpControlUp() {
+        KeyLogWindow window;
+        window.resize(200, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window, 5000));
+        QVERIFY(m_display.run(
+            QStringLiteral("xdotool"),
+            {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window.winId())}));
+        QVERIFY(QTest::qWaitForWindowActive(&window, 5000));
+        QVERIFY(m_keyboard.postPasteShortcut());
+        QTRY_COMPARE_WITH_TIMEOUT(window.events.size(), 4, 5000);
+        QCOMPARE(window.events, (QStringList{"+Control", "+V", "-V", "-Control"}));
     }
 
     void locksDoNotCountAsHeldModifiers() {

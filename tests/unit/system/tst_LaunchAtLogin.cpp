@@ -125,6 +125,17 @@ private slots:
         QVERIFY(QFileInfo(environment.configHome() + QStringLiteral("/autostart")).isDir());
     }
 
+    void entryStartsTheRunningExecutableByDefault() {
+        test::TestEnvironment environment;
+        LoginItemBackendXdg backend;
+        backend.registerItem();
+        QCOMPARE(backend.status(), LoginItemStatus::enabled);
+        const auto keys = desktopentry::readMainGroup(test::readAll(backend.entryPath()));
+        QCOMPARE(desktopentry::parseExec(keys.value(QStringLiteral("Exec"))),
+                 std::optional<QStringList>(QStringList{QCoreApplication::applicationFilePath()}));
+        QVERIFY(QDir::isAbsolutePath(QCoreApplication::applicationFilePath()));
+    }
+
     void statusReadsHiddenDisabledAndMissingEntries_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<LoginItemStatus>("status");
