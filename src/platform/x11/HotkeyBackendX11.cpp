@@ -24,7 +24,8 @@ constexpr quint32 repeatWindowMs = 1000;
 HotkeyBackendX11::HotkeyBackendX11() = default;
 
 HotkeyBackendX11::~HotkeyBackendX11() {
-    if (m_connection) {
+    // Qt closes its connection with the application; grabs end with the connection anyway.
+    if (m_connection && x11::qtConnection() == m_connection) {
         for (const auto& [grab, users] : m_grabUsers)
             xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers);
         xcb_flush(m_connection);
@@ -126,10 +127,11 @@ void HotkeyBackendX11::release(const Grab& grab) {
 void HotkeyBackendX11::unregisterHotKey(HotkeyHandle handle) {
     auto it = m_registrations.find(handle);
     if (it == m_registrations.end()) return;
+    const bool connected = x11::qtConnection() == m_connection;
     for (const Grab& grab : it->second.grabs)
-        release(grab);
+        if (connected) release(grab);
     m_registrations.erase(it);
-    xcb_flush(m_connection);
+    if (connected) xcb_flush(m_connection);
 }
 
 bool HotkeyBackendX11::matchesRegistration(quint8 keycode, quint16 state) const {
