@@ -1,0 +1,63 @@
+#include "system/GlobalHotkeyService.h"
+
+#include <QPointer>
+
+namespace murmelo {
+
+HotkeyShortcut shortcut(HotkeyPreset preset) {
+    switch (preset) {
+    case HotkeyPreset::controlOptionSpace:
+        return {hotkeys::spaceKeyCode, hotkeys::controlModifier | hotkeys::optionModifier};
+    case HotkeyPreset::controlShiftSpace:
+        return {hotkeys::spaceKeyCode, hotkeys::controlModifier | hotkeys::shiftModifier};
+    case HotkeyPreset::commandShiftSpace:
+        return {hotkeys::spaceKeyCode, hotkeys::commandModifier | hotkeys::shiftModifier};
+    }
+    return {};
+}
+
+GlobalHotkeyService::GlobalHotkeyService(HotkeyBackend& backend, QObject* parent)
+    : QObject(parent)
+    , m_backend(backend) {}
+
+GlobalHotkeyService::~GlobalHotkeyService() {
+    if (m_hotKey) m_backend.unregisterHotKey(*m_hotKey);
+    if (m_handlerInstalled) m_backend.removeHandler();
+    m_action = nullptr;
+}
+
+void GlobalHotkeyService::registerHotkey(HotkeyPreset preset, Action action) {
+    m_action = std::move(action);
+
+    if (!m_handlerInstalled) {
+        const qint32 status = m_backend.installHandler([this] { pressed(); });
+        if (status != 0) throw GlobalHotkeyError(GlobalHotkeyError::Case::installHandler, status);
+        m_handlerInstalled = true;
+    }
+
+    // The new shortcut is registered while the old one still holds, so a refusal costs nothing.
+    HotkeyHandle handle = 0;
+    const qint32 status =
+        m_backend.registerHotKey(shortcut(preset), {hotkeys::signature, m_nextRegistrationId}, handle);
+    if (status != 0) throw GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status);
+
+    if (m_hotKey) m_backend.unregisterHotKey(*m_hotKey);
+    m_hotKey = handle;
+    ++m_nextRegistrationId;
+}
+
+void GlobalHotkeyService::pressed() {
+    // The action runs as its own main-thread step once the back end's handler has returned; a
+    // service destroyed meanwhile drops it (the queued call dies with its context object).
+    QMetaObject::invokeMethod(
+        this,
+        [self = QPointer(this)] {
+            if (!self || !self->m_action) return;
+            // A copy: the action may register a new shortcut, which replaces m_action under it.
+            const Action action = self->m_action;
+            action();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace murmelo

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "settings/Modes.h"
+
+#include <QtGlobal>
+
+#include <functional>
+
+namespace murmelo {
+
+// The shortcut of a preset in the platform-neutral terms the presets are defined in: a virtual
+// key code and a mask of modifier bits. Back ends translate both to their own keyboard.
+namespace hotkeys {
+inline constexpr quint32 commandModifier = 0x0100; // Super on Linux desktops
+inline constexpr quint32 shiftModifier = 0x0200;
+inline constexpr quint32 optionModifier = 0x0800; // Alt
+inline constexpr quint32 controlModifier = 0x1000;
+inline constexpr quint32 spaceKeyCode = 49;
+// "MRML": four ASCII bytes read as a big-endian number.
+inline constexpr quint32 signature =
+    (quint32('M') << 24) | (quint32('R') << 16) | (quint32('M') << 8) | quint32('L');
+} // namespace hotkeys
+
+struct HotkeyShortcut {
+    quint32 keyCode = hotkeys::spaceKeyCode;
+    quint32 modifiers = 0;
+    bool operator==(const HotkeyShortcut&) const = default;
+};
+
+HotkeyShortcut shortcut(HotkeyPreset preset);
+
+// Identifies one registration to the back end.
+struct HotkeyIdentifier {
+    quint32 signature = hotkeys::signature;
+    quint32 id = 0;
+    bool operator==(const HotkeyIdentifier&) const = default;
+};
+
+using HotkeyHandle = quint64;
+
+// The system-wide shortcut facility. Statuses are the platform's codes; 0 means success.
+// Everything runs on the main thread.
+class HotkeyBackend {
+public:
+    // The status a back end reports when there is no display server to register with (offscreen,
+    // a Wayland session without XWayland). Negative so it never collides with an X error code.
+    static constexpr qint32 statusNoDisplay = -1;
+
+    using PressHandler = std::function<void()>;
+
+    virtual ~HotkeyBackend() = default;
+
+    // Installs the function called, on the main thread, for every press of a registered shortcut.
+    virtual qint32 installHandler(PressHandler handler) = 0;
+    virtual void removeHandler() = 0;
+    // Registers a shortcut. On success `handle` names it for unregisterHotKey(); on failure
+    // nothing stays registered and the previous registrations are untouched.
+    virtual qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
+                                  HotkeyHandle& handle) = 0;
+    virtual void unregisterHotKey(HotkeyHandle handle) = 0;
+};
+
+} // namespace murmelo

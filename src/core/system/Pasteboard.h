@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace murmelo {
+
+// The system clipboard as a plain-text pasteboard.
+class Pasteboard {
+public:
+    virtual ~Pasteboard() = default;
+    // Removes whatever the clipboard held; the previous content is not kept anywhere.
+    virtual void clearContents() = 0;
+    // Makes `text` the clipboard's plain-text content.
+    virtual void setString(const QString& text) = 0;
+    virtual QString string() const = 0;
+
+    // What every writer of results does: clear, then write the plain string.
+    void replaceWith(const QString& text) {
+        clearContents();
+        setString(text);
+    }
+};
+
+} // namespace murmelo

@@ -1,0 +1,15 @@
+#include "system/TextInsertionResult.h"
+
+namespace murmelo {
+
+QString rawValue(TextInsertionResult result) {
+    switch (result) {
+    case TextInsertionResult::inserted:
+        return QStringLiteral("inserted");
+    case TextInsertionResult::copiedOnly:
+        return QStringLiteral("copiedOnly");
+    }
+    return {};
+}
+
+} // namespace murmelo

@@ -1,0 +1,10 @@
+target_sources(murmelo_core PRIVATE
+  system/HotkeyBackend.h
+  system/GlobalHotkeyError.h system/GlobalHotkeyError.cpp
+  system/GlobalHotkeyService.h system/GlobalHotkeyService.cpp
+  system/Pasteboard.h system/SyntheticKeyboard.h
+  system/TextInsertionResult.h system/TextInsertionResult.cpp
+  system/TextInsertionService.h system/TextInsertionService.cpp
+  system/LoginItemBackend.h
+  system/LaunchAtLoginError.h system/LaunchAtLoginError.cpp
+  system/LaunchAtLoginService.h system/LaunchAtLoginService.cpp)

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "system/HotkeyBackend.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <map>
+
+namespace murmelo {
+
+// Records every call; statuses are set by the test; press() plays the platform's key press.
+class HotkeyBackendFake final : public HotkeyBackend {
+public:
+    struct Registration {
+        HotkeyShortcut shortcut;
+        HotkeyIdentifier identifier;
+        bool operator==(const Registration&) const = default;
+    };
+
+    // Controls.
+    qint32 installStatus = 0;
+    qint32 registerStatus = 0;
+
+    // Records.
+    int installCalls = 0;
+    int removeCalls = 0;
+    QList<Registration> registerCalls; // every attempt, refused ones included
+    QList<HotkeyHandle> unregistered;
+    QStringList journal; // "install", "register <id>", "unregister <handle>", "remove", in call order
+    std::map<HotkeyHandle, Registration> active; // what the "system" holds now
+
+    bool handlerInstalled() const { return bool(m_handler); }
+
+    // Runs the installed handler as the platform would for a key press; false without a handler
+    // or without any registered shortcut (the system would not deliver the press).
+    bool press() {
+        if (!m_handler || active.empty()) return false;
+        m_handler();
+        return true;
+    }
+
+    qint32 installHandler(PressHandler handler) override {
+        ++installCalls;
+        journal.append(QStringLiteral("install"));
+        if (installStatus != 0) return installStatus;
+        m_handler = std::move(handler);
+        return 0;
+    }
+    void removeHandler() override {
+        ++removeCalls;
+        journal.append(QStringLiteral("remove"));
+        m_handler = nullptr;
+    }
+    qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
+                          HotkeyHandle& handle) override {
+        registerCalls.append({shortcut, identifier});
+        journal.append(QStringLiteral("register %1").arg(identifier.id));
+        if (registerStatus != 0) return registerStatus;
+        handle = ++m_lastHandle;
+        active[handle] = {shortcut, identifier};
+        return 0;
+    }
+    void unregisterHotKey(HotkeyHandle handle) override {
+        unregistered.append(handle);
+        journal.append(QStringLiteral("unregister %1").arg(handle));
+        active.erase(handle);
+    }
+
+private:
+    PressHandler m_handler;
+    HotkeyHandle m_lastHandle = 100;
+};
+
+} // namespace murmelo

@@ -1,0 +1,67 @@
+// murmelo-paste-target TEXT_FILE CHANGES_FILE
+// A window with one focused multi-line text field, standing in for the application a user
+// dictates into. Every change rewrites TEXT_FILE atomically with the whole content and appends
+// the CLOCK_MONOTONIC time in nanoseconds to CHANGES_FILE; TEXT_FILE.ready appears once the
+// field has the keyboard focus.
+#include <QApplication>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+qint64 monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: murmelo-paste-target TEXT_FILE CHANGES_FILE\n");
+        return 2;
+    }
+    const QString textPath = QString::fromLocal8Bit(argv[1]);
+    const QString changesPath = QString::fromLocal8Bit(argv[2]);
+
+    QPlainTextEdit editor;
+    editor.setWindowTitle(QStringLiteral("Murmelo paste target"));
+    editor.resize(640, 400);
+    QFile changes(changesPath);
+    if (!changes.open(QIODevice::WriteOnly | QIODevice::Append)) return 1;
+
+    QObject::connect(&editor, &QPlainTextEdit::textChanged, [&] {
+        const qint64 when = monotonicNs();
+        QSaveFile file(textPath);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(editor.toPlainText().toUtf8());
+            file.commit();
+        }
+        changes.write(QByteArray::number(when) + '\n');
+        changes.flush();
+    });
+
+    editor.show();
+    editor.activateWindow();
+    editor.setFocus();
+    // Ready once the window really has the focus: a paste before that would go nowhere.
+    auto* poll = new QTimer(&editor);
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        if (!editor.isActiveWindow() || !editor.hasFocus()) {
+            editor.activateWindow();
+            return;
+        }
+        poll->stop();
+        QFile ready(textPath + QStringLiteral(".ready"));
+        if (ready.open(QIODevice::WriteOnly)) ready.close();
+    });
+    poll->start(10);
+    return application.exec();
+}

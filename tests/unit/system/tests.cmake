@@ -1,0 +1,3 @@
+murmelo_add_test(tst_GlobalHotkeyService LABEL unit SOURCES system/tst_GlobalHotkeyService.cpp LIBS murmelo_fakes)
+murmelo_add_test(tst_TextInsertionService LABEL unit SOURCES system/tst_TextInsertionService.cpp LIBS murmelo_fakes)
+murmelo_add_test(tst_LaunchAtLogin LABEL unit SOURCES system/tst_LaunchAtLogin.cpp LIBS murmelo_fakes murmelo_platform)
