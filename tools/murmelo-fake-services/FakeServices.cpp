@@ -125,6 +125,7 @@ std::optional<Script> Script::fromJson(const QJsonObject& object, QString* error
             r.languages << code.toString();
     }
     r.onConnect = framesFromJson(realtime.value(QLatin1String("onConnect")).toArray());
+    r.onFirstAudio = framesFromJson(realtime.value(QLatin1String("onFirstAudio")).toArray());
     if (realtime.value(QLatin1String("afterCommit")).isArray())
         r.afterCommit = framesFromJson(realtime.value(QLatin1String("afterCommit")).toArray());
     r.rejectStatus = realtime.value(QLatin1String("rejectStatus")).toInt(0);
@@ -376,9 +377,14 @@ void FakeServices::onWebSocket() {
 void FakeServices::onClientFrame(QWebSocket* socket, int session, const QByteArray& data, bool binary) {
     if (session < sessions.size()) sessions[session].frames << RecordedFrame{binary, data};
     emit frameRecorded();
-    if (QJsonDocument::fromJson(data).object().value(QLatin1String("type")) !=
-        QLatin1String("input_audio_buffer.commit"))
-        return;
+    const QJsonValue type = QJsonDocument::fromJson(data).object().value(QLatin1String("type"));
+    if (type == QLatin1String("input_audio_buffer.append") && session < sessions.size()) {
+        int appends = 0;
+        for (const RecordedFrame& frame : sessions[session].frames)
+            appends += frame.data.startsWith(R"({"type":"input_audio_buffer.append")");
+        if (appends == 1) sendFrames(socket, script.realtime.onFirstAudio);
+    }
+    if (type != QLatin1String("input_audio_buffer.commit")) return;
     const RealtimeScript& realtime = script.realtime;
     if (realtime.dropAfterCommit) {
         socket->abort();

@@ -40,6 +40,7 @@ struct RealtimeScript {
     std::optional<QStringList> deltas; // default: the transcript in two halves
     QStringList languages{QStringLiteral("zh")};
     QList<Frame> onConnect;                  // sent as soon as the socket is open
+    QList<Frame> onFirstAudio;               // sent when the first audio frame arrives
     std::optional<QList<Frame>> afterCommit; // replaces the usual deltas and completed event
     int rejectStatus = 0;                    // refuse the upgrade with this HTTP status
     bool hangHandshake = false;              // accept the TCP connection, never answer the upgrade

@@ -111,6 +111,7 @@ QCoro::Task<> OpenAIRealtimeTranscriptionProvider::start(TranscriptionContext co
     request.setRawHeader("Authorization", network::bearerAuthorization(m_apiKey));
 
     m_socketError.reset();
+    m_failure = nullptr;
     m_handshakeTimedOut = false;
     m_completedResult.reset();
     m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
@@ -139,6 +140,9 @@ QCoro::Task<> OpenAIRealtimeTranscriptionProvider::start(TranscriptionContext co
     co_await Completion::wait(handshake->completion); // cancelled by cancel() or our destruction
     if (handshake->error) std::rethrow_exception(handshake->error);
     if (!self || m_handshake) throw CancellationError();
+    // The server may have ended the session in the frames that came with its handshake answer.
+    if (m_state == State::failed && m_failure) std::rethrow_exception(m_failure);
+    if (m_state != State::streaming) throw CancellationError(); // a partial handler cancelled us
     sendJson(sessionUpdate(context, m_model));
 }
 
@@ -157,6 +161,9 @@ std::exception_ptr OpenAIRealtimeTranscriptionProvider::lostConnectionError() co
     if (m_socket && m_socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
         return providerError(Case::invalidServerMessage);
     if (m_socketError) return std::make_exception_ptr(*m_socketError);
+    // Some failures (a refused connection) are only visible on the socket, not as a signal before this.
+    if (m_socket && m_socket->error() != QAbstractSocket::UnknownSocketError)
+        return std::make_exception_ptr(network::networkErrorFor(m_socket->error(), m_socket->errorString()));
     return providerError(Case::connectionClosed);
 }
 
@@ -220,7 +227,8 @@ QCoro::Task<TranscriptionResult> OpenAIRealtimeTranscriptionProvider::finish() {
     // A second caller joins the first wait instead of committing twice.
     co_await Completion::wait(slot->completion);
     if (slot->error) std::rethrow_exception(slot->error);
-    co_return *slot->result;
+    TranscriptionResult result = *slot->result; // a copy: a joined caller reads the same slot
+    co_return result;
 }
 
 QCoro::Task<> OpenAIRealtimeTranscriptionProvider::cancel() {
@@ -295,6 +303,7 @@ void OpenAIRealtimeTranscriptionProvider::handleServerEvent(const QByteArray& by
 
 void OpenAIRealtimeTranscriptionProvider::finishWithError(std::exception_ptr error) {
     m_state = State::failed;
+    m_failure = error;
     const auto slot = std::exchange(m_finishSlot, nullptr);
     closeSocket(1000);
     if (slot) {

@@ -85,6 +85,7 @@ private:
     std::shared_ptr<FinishSlot> m_finishSlot;
     std::optional<TranscriptionResult> m_completedResult;
     std::optional<NetworkError> m_socketError;
+    std::exception_ptr m_failure; // why the session ended, for a start() that has not returned yet
     bool m_handshakeTimedOut = false;
     State m_state = State::idle;
 };

@@ -1,0 +1,2 @@
+murmelo_add_test(tst_RealtimeTranscription LABEL integration SOURCES network/tst_RealtimeTranscription.cpp
+  LIBS murmelo_fake_services)
