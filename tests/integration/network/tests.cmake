@@ -1,2 +1,4 @@
 murmelo_add_test(tst_RealtimeTranscription LABEL integration SOURCES network/tst_RealtimeTranscription.cpp
   LIBS murmelo_fake_services)
+murmelo_add_test(tst_RefinementProviders LABEL integration SOURCES network/tst_RefinementProviders.cpp
+  LIBS murmelo_fake_services)
