@@ -335,7 +335,7 @@ void FakeServices::respond(QTcpSocket* socket, const HttpScript& endpoint, int s
         if (drop >= 0) {
             target->write(head + content.left(drop));
             target->flush();
-            target->abort();
+            target->disconnectFromHost(); // after the bytes, so the client sees a short body, not a reset
             return;
         }
         target->write(head + content);
