@@ -98,6 +98,7 @@ std::optional<Script> Script::fromJson(const QJsonObject& object, QString* error
     Script script;
     script.apiKey = object.value(QLatin1String("apiKey")).toString();
     script.refinedText = object.value(QLatin1String("refinedText")).toString();
+    script.recordFrames = object.value(QLatin1String("recordFrames")).toBool(true);
     if (object.value(QLatin1String("knownModels")).isArray()) {
         script.knownModels.clear();
         for (const QJsonValue& model : object.value(QLatin1String("knownModels")).toArray())
@@ -375,14 +376,15 @@ void FakeServices::onWebSocket() {
 }
 
 void FakeServices::onClientFrame(QWebSocket* socket, int session, const QByteArray& data, bool binary) {
-    if (session < sessions.size()) sessions[session].frames << RecordedFrame{binary, data};
+    if (session < sessions.size()) {
+        ++sessions[session].frameCount;
+        if (script.recordFrames) sessions[session].frames << RecordedFrame{binary, data};
+    }
     emit frameRecorded();
     const QJsonValue type = QJsonDocument::fromJson(data).object().value(QLatin1String("type"));
     if (type == QLatin1String("input_audio_buffer.append") && session < sessions.size()) {
-        int appends = 0;
-        for (const RecordedFrame& frame : sessions[session].frames)
-            appends += frame.data.startsWith(R"({"type":"input_audio_buffer.append")");
-        if (appends == 1) sendFrames(socket, script.realtime.onFirstAudio);
+        // The session update comes first, so the first audio is the second frame.
+        if (sessions[session].frameCount == 2) sendFrames(socket, script.realtime.onFirstAudio);
     }
     if (type != QLatin1String("input_audio_buffer.commit")) return;
     const RealtimeScript& realtime = script.realtime;
@@ -465,6 +467,7 @@ QJsonObject FakeServices::logJson() const {
             QJsonObject{{QStringLiteral("target"), QString::fromLatin1(session.target)},
                         {QStringLiteral("authorization"), QString::fromUtf8(session.authorization)},
                         {QStringLiteral("frames"), frames},
+                        {QStringLiteral("frameCount"), session.frameCount},
                         {QStringLiteral("closed"), session.closed},
                         {QStringLiteral("closeCode"), session.closeCode}});
     }

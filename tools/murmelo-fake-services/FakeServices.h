@@ -58,7 +58,8 @@ struct Script {
     HttpScript models;
     QStringList knownModels{QStringLiteral("gpt-live-transcribe"), QStringLiteral("gpt-5.6-terra"),
                             QStringLiteral("deepseek-v4-flash")};
-    QString refinedText; // empty: the transcript found in the request, echoed
+    bool recordFrames = true; // false: keep only the frame count (long benchmark runs)
+    QString refinedText;      // empty: the transcript found in the request, echoed
 
     // Reads the JSON form of a script (keys as the fields above); false with a reason on bad input.
     static std::optional<Script> fromJson(const QJsonObject& object, QString* error);
@@ -80,6 +81,7 @@ struct RecordedSession {
     QByteArray target;
     QByteArray authorization;
     QList<RecordedFrame> frames;
+    qint64 frameCount = 0;
     bool closed = false;
     int closeCode = -1; // the code of the client's close frame; -1 when the connection just ended
 };
