@@ -63,10 +63,16 @@ private slots:
         QCOMPARE(url.isValid() ? QString::fromLatin1(url.toEncoded()) : QString(), expected);
     }
 
+    void appendMessageIsTheCompactJson_data() {
+        QTest::addColumn<int>("length");
+        for (int length : {0, 1, 2, 3, 4, 5, 1024, 4800})
+            QTest::addRow("%d bytes", length) << length; // every padding case
+    }
     void appendMessageIsTheCompactJson() {
+        QFETCH(int, length);
         QByteArray chunk;
-        for (int i = 0; i < 1024; ++i)
-            chunk.append(char(i * 13));
+        for (int i = 0; i < length; ++i)
+            chunk.append(char(i * 13 + 255));
         const QString message = Provider::audioAppendMessage(chunk);
         const QJsonObject expected{{"type", "input_audio_buffer.append"},
                                    {"audio", QString::fromLatin1(chunk.toBase64())}};
