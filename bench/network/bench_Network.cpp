@@ -1,6 +1,6 @@
 // Network costs of a dictation, each against a baseline measured in the same run:
 // - one 1024-byte audio chunk (base64, JSON, frame) against a prebuilt text frame of the same size
-//   on the same socket (counter "ratio_to_prebuilt" on the chunk benchmark);
+//   on the same socket (counter "ratio" of BM_ChunkAgainstPrebuiltInterleaved);
 // - finish() to result when the server answers at once (counter "median_ms");
 // - one refinement against curl posting the same body to the same server ("ratio_of_medians").
 // The server is murmelo-fake-services in its own process, so its work is not ours.
@@ -100,6 +100,46 @@ void BM_SendPrebuiltFrame(benchmark::State& state) {
     test::run(provider.cancel());
 }
 
+// The two kinds of send alternate in short rounds on one socket, so that a change in the machine's
+// load hits both alike; the ratio of the median per-send times is the figure to watch.
+void BM_ChunkAgainstPrebuiltInterleaved(benchmark::State& state) {
+    OpenAIRealtimeTranscriptionProvider provider(key, QStringLiteral("gpt-live-transcribe"), realtimeUrl());
+    test::run(provider.start(TranscriptionContext::standard(), {}));
+    QWebSocket* socket = socketOf(provider);
+    if (!socket) {
+        state.SkipWithError("no socket");
+        return;
+    }
+    const QByteArray audio = chunk();
+    const QString frame(OpenAIRealtimeTranscriptionProvider::audioAppendMessage(audio).size(),
+                        QLatin1Char('a'));
+    constexpr int rounds = 200;
+    constexpr int perRound = 64;
+    std::vector<double> chunkSamples, prebuiltSamples;
+    for (auto _ : state) {
+        for (int round = 0; round < rounds; ++round) {
+            QElapsedTimer clock;
+            clock.start();
+            for (int i = 0; i < perRound; ++i) {
+                auto task = provider.sendAudio(audio);
+                benchmark::DoNotOptimize(task.isReady());
+                drain(i + 1);
+            }
+            chunkSamples.push_back(double(clock.nsecsElapsed()) / perRound);
+            clock.restart();
+            for (int i = 0; i < perRound; ++i) {
+                benchmark::DoNotOptimize(socket->sendTextMessage(frame));
+                drain(i + 1);
+            }
+            prebuiltSamples.push_back(double(clock.nsecsElapsed()) / perRound);
+        }
+    }
+    state.counters["chunk_ns"] = median(chunkSamples);
+    state.counters["prebuilt_ns"] = median(prebuiltSamples);
+    state.counters["ratio"] = median(chunkSamples) / median(prebuiltSamples);
+    test::run(provider.cancel());
+}
+
 QCoro::Task<> sendSome(OpenAIRealtimeTranscriptionProvider* provider, QByteArray audio) {
     for (int i = 0; i < 20; ++i)
         co_await provider->sendAudio(audio);
@@ -190,6 +230,7 @@ void BM_CurlSameRequest(benchmark::State& state) {
 // Baselines run first so the measured benchmark can report its ratio.
 BENCHMARK(BM_SendPrebuiltFrame)->Iterations(20000);
 BENCHMARK(BM_SendAudioChunk)->Iterations(20000);
+BENCHMARK(BM_ChunkAgainstPrebuiltInterleaved)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinishToResult)->Iterations(200)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurlSameRequest)->Iterations(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RefineOverLoopback)->Iterations(100)->Unit(benchmark::kMillisecond);
