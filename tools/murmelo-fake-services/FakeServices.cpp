@@ -242,8 +242,6 @@ void FakeServices::onReadable(QTcpSocket* socket) {
         if (available.size() < headEnd + 4 + length) return; // wait for the rest of the body
         socket->read(headEnd + 4);
         request.body = socket->read(length);
-        requests << request;
-        emit requestRecorded();
         answerHttp(socket, request);
         if (socket->state() != QAbstractSocket::ConnectedState) return;
     }
@@ -287,6 +285,9 @@ void FakeServices::answerHttp(QTcpSocket* socket, const RecordedRequest& request
         respond(socket, {}, 200, "{}");
         return;
     }
+    // Only requests to the services are recorded; the control paths are the test's own.
+    requests << request;
+    emit requestRecorded();
     if (!authorized(request.headers.value("authorization"))) {
         respond(socket, {}, 401, errorBody(QStringLiteral("Incorrect API key provided.")));
         return;
