@@ -1,5 +1,6 @@
 #include "AppContainer.h"
 
+#include "OverlayWindowController.h"
 #include "TrayIcon.h"
 
 #include <QApplication>
@@ -11,11 +12,21 @@ AppContainer::AppContainer()
     : m_defaults(UserDefaults::standard())
     , m_state(std::make_unique<AppState>())
     , m_settings(std::make_unique<AppSettings>(*m_defaults)) {
-    m_tray = std::make_unique<TrayIcon>(*m_state);
-    QObject::connect(m_tray.get(), &TrayIcon::quitRequested, qApp, &QApplication::quit);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) m_tray->icon().show();
+    MenuActions actions;
+    actions.toggleDictation = [] {};
+    actions.copyBestAvailableText = [] {};
+    actions.openSettings = [] {};
+    actions.quit = [] { QApplication::quit(); };
+    m_tray = std::make_unique<TrayIcon>(*m_state, *m_settings, std::move(actions));
+    m_overlay = std::make_unique<OverlayWindowController>(*m_state);
+    m_tray->showWhenTrayAvailable();
 }
 
 AppContainer::~AppContainer() = default;
+
+void AppContainer::handleCommand(const QString& command) {
+    // Filled in as the settings window and the coordinator arrive.
+    Q_UNUSED(command);
+}
 
 } // namespace murmelo

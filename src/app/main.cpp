@@ -1,20 +1,43 @@
 #include "AppContainer.h"
+#include "SingleInstance.h"
 #include "qt/DesktopSession.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+int printLine(FILE* stream, const QString& text, int status) {
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    if (!murmelo::DesktopSession::isAvailable()) {
-        std::fprintf(stderr, "%s\n", murmelo::DesktopSession::unavailableMessage().toLocal8Bit().constData());
-        return 1;
-    }
+    const bool toggle = argc == 2 && std::strcmp(argv[1], "--toggle") == 0;
+    if (argc > 2 || (argc == 2 && !toggle))
+        return printLine(stderr, QStringLiteral("用法：murmelo [--toggle]"), 2);
+
+    // A running instance takes the request; this process is done.
+    const QString command = toggle ? murmelo::SingleInstance::toggleCommand : murmelo::SingleInstance::openSettingsCommand;
+    if (murmelo::SingleInstance::sendToRunningInstance(command)) return 0;
+    if (toggle) return printLine(stderr, QStringLiteral("Murmelo 没有在运行，无法切换语音输入。"), 1);
+
+    if (!murmelo::DesktopSession::isAvailable())
+        return printLine(stderr, murmelo::DesktopSession::unavailableMessage(), 1);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Murmelo"));
     QApplication::setDesktopFileName(QStringLiteral("com.murmelo.Murmelo"));
     // A tray application: closing the settings window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     murmelo::AppContainer container;
+    murmelo::SingleInstance instance;
+    if (!instance.listen())
+        printLine(stderr, QStringLiteral("Murmelo：无法创建单实例套接字，再次启动将打开新的实例。"), 0);
+    QObject::connect(&instance, &murmelo::SingleInstance::commandReceived, &application,
+                     [&container](const QString& received) { container.handleCommand(received); });
     return application.exec();
 }

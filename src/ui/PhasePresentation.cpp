@@ -1,5 +1,13 @@
 #include "PhasePresentation.h"
 
+#include <mutex>
+
+// Resources compiled into a static library are only registered when asked for by name.
+static void registerIconResources() {
+    static std::once_flag once;
+    std::call_once(once, [] { Q_INIT_RESOURCE(icons); });
+}
+
 namespace murmelo {
 
 PhasePresentation PhasePresentation::of(const DictationPhase& phase) {
@@ -24,6 +32,7 @@ PhasePresentation PhasePresentation::of(const DictationPhase& phase) {
 }
 
 QIcon symbolIcon(const QString& symbol) {
+    registerIconResources();
     return QIcon(QStringLiteral(":/icons/") + symbol + QStringLiteral(".svg"));
 }
 

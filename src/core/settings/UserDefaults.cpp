@@ -26,15 +26,20 @@ UserDefaults::UserDefaults(QString filePath)
     try {
         const auto content = files::readFileIfExists(m_filePath);
         if (!content) return;
-        QJsonParseError error{};
-        const auto document = QJsonDocument::fromJson(*content, &error);
-        if (error.error == QJsonParseError::NoError && document.isObject())
-            m_values = document.object();
+        if (auto values = decode(*content))
+            m_values = std::move(*values);
         else
             m_readFailed = true;
     } catch (const FileError&) {
         m_readFailed = true;
     }
+}
+
+std::optional<QJsonObject> UserDefaults::decode(const QByteArray& content) {
+    QJsonParseError error{};
+    const auto document = QJsonDocument::fromJson(content, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
+    return document.object();
 }
 
 QJsonValue UserDefaults::value(const QString& key) const {

@@ -23,6 +23,9 @@ public:
 
     explicit UserDefaults(QString filePath);
 
+    // A domain file's values; nothing when it is not one JSON object.
+    static std::optional<QJsonObject> decode(const QByteArray& content);
+
     QString filePath() const { return m_filePath; }
     // The stored value, or an undefined QJsonValue when the key is absent.
     QJsonValue value(const QString& key) const;

@@ -1,1 +1,2 @@
 murmelo_add_test(tst_AppState LABEL unit SOURCES dictation/tst_AppState.cpp)
+murmelo_add_test(tst_AudioChunkQueue LABEL unit SOURCES dictation/tst_AudioChunkQueue.cpp)

@@ -1,0 +1,168 @@
+#include "secret/SecretBackendLibsecret.h"
+
+// GLib names a struct field "signals", which Qt defines as a macro.
+#pragma push_macro("signals")
+#undef signals
+#include <libsecret/secret.h>
+#pragma pop_macro("signals")
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace murmelo {
+namespace {
+
+const SecretSchema* credentialSchema() {
+    static const SecretSchema schema = {
+        "com.murmelo.credentials",
+        SECRET_SCHEMA_NONE,
+        {
+            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+        },
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+    };
+    return &schema;
+}
+
+// Cancels the call it guards when the limit passes. The synchronous calls spin a private main
+// context, so a timer of ours could never fire inside them; a watchdog thread can.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::milliseconds limit)
+        : m_cancellable(g_cancellable_new())
+        , m_watchdog([this, limit] {
+            std::unique_lock lock(m_mutex);
+            if (!m_finished.wait_for(lock, limit, [this] { return m_done; })) {
+                m_expired = true;
+                g_cancellable_cancel(m_cancellable);
+            }
+        }) {}
+
+    ~Deadline() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_finished.notify_all();
+        m_watchdog.join();
+        g_object_unref(m_cancellable);
+    }
+
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    GCancellable* cancellable() const { return m_cancellable; }
+    bool expired() {
+        std::lock_guard lock(m_mutex);
+        return m_expired;
+    }
+
+private:
+    GCancellable* m_cancellable;
+    std::mutex m_mutex;
+    std::condition_variable m_finished;
+    bool m_done = false;
+    bool m_expired = false;
+    std::thread m_watchdog; // last: starts once everything it uses exists
+};
+
+class Attributes {
+public:
+    Attributes(const QString& service, const QString& account)
+        : m_service(service.toUtf8())
+        , m_account(account.toUtf8())
+        , m_table(secret_attributes_build(credentialSchema(), "service", m_service.constData(), "account",
+                                          m_account.constData(), nullptr)) {}
+    ~Attributes() { g_hash_table_unref(m_table); }
+    Attributes(const Attributes&) = delete;
+    Attributes& operator=(const Attributes&) = delete;
+    GHashTable* table() const { return m_table; }
+
+private:
+    QByteArray m_service;
+    QByteArray m_account;
+    GHashTable* m_table;
+};
+
+qint32 failureStatus(const GError* error, Deadline& deadline) {
+    if (deadline.expired()) return SecretBackendLibsecret::timedOutStatus;
+    if (!error || error->code == 0) return SecretBackendLibsecret::unnumberedFailureStatus;
+    return error->code;
+}
+
+} // namespace
+
+SecretBackendLibsecret::SecretBackendLibsecret(Timeouts timeouts)
+    : m_timeouts(timeouts) {}
+
+std::optional<QByteArray> SecretBackendLibsecret::lookup(const QString& service, const QString& account) {
+    const Attributes attributes(service, account);
+    Deadline deadline(m_timeouts.lookup);
+    GError* error = nullptr;
+    // A search without SECRET_SEARCH_UNLOCK never prompts; locked items come back without a secret.
+    GList* items = secret_service_search_sync(nullptr, credentialSchema(), attributes.table(),
+                                              SECRET_SEARCH_LOAD_SECRETS, deadline.cancellable(), &error);
+    std::optional<QByteArray> result;
+    for (GList* node = items; node && !result; node = node->next) {
+        SecretValue* value = secret_item_get_secret(SECRET_ITEM(node->data));
+        if (!value) continue;
+        gsize length = 0;
+        const gchar* data = secret_value_get(value, &length);
+        result = QByteArray(data, qsizetype(length));
+        secret_value_unref(value);
+    }
+    g_list_free_full(items, g_object_unref);
+    g_clear_error(&error); // every failure reads as "no key"
+    return result;
+}
+
+qint32 SecretBackendLibsecret::store(const QString& service, const QString& account,
+                                     const QByteArray& secret) {
+    const Attributes attributes(service, account);
+    const QByteArray label = QStringLiteral("Murmelo: %1").arg(account).toUtf8();
+    SecretValue* value = secret_value_new(secret.constData(), secret.size(), "text/plain");
+    Deadline deadline(m_timeouts.change);
+    GError* error = nullptr;
+    // The service replaces an item with the same attributes within this one call.
+    const gboolean stored =
+        secret_password_storev_binary_sync(credentialSchema(), attributes.table(), SECRET_COLLECTION_DEFAULT,
+                                           label.constData(), value, deadline.cancellable(), &error);
+    secret_value_unref(value);
+    const qint32 status = stored ? 0 : failureStatus(error, deadline);
+    g_clear_error(&error);
+    return status;
+}
+
+qint32 SecretBackendLibsecret::clear(const QString& service, const QString& account) {
+    const Attributes attributes(service, account);
+    Deadline deadline(m_timeouts.change);
+    GError* error = nullptr;
+    const gboolean removed =
+        secret_password_clearv_sync(credentialSchema(), attributes.table(), deadline.cancellable(), &error);
+    qint32 status = error ? failureStatus(error, deadline) : 0;
+    if (!removed && !error) {
+        // Nothing removed: either there was nothing, which is success, or the item sits in a locked
+        // collection, which the call skips without a word. The user must not hear "deleted" then.
+        GList* left = secret_service_search_sync(nullptr, credentialSchema(), attributes.table(),
+                                                 SECRET_SEARCH_ALL, deadline.cancellable(), &error);
+        if (error)
+            status = failureStatus(error, deadline);
+        else if (left)
+            status = SECRET_ERROR_IS_LOCKED;
+        g_list_free_full(left, g_object_unref);
+    }
+    g_clear_error(&error);
+    return status;
+}
+
+} // namespace murmelo

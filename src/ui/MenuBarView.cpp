@@ -1,0 +1,164 @@
+#include "MenuBarView.h"
+
+#include "PhasePresentation.h"
+#include "dictation/AppState.h"
+#include "settings/AppSettings.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace murmelo {
+namespace {
+
+QPushButton* addButton(QVBoxLayout* layout, const QString& name, const QString& title) {
+    auto* button = new QPushButton(title);
+    button->setObjectName(name);
+    layout->addWidget(button);
+    return button;
+}
+
+void makeSecondary(QLabel* label, int pixelSize) {
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    label->setPalette(palette);
+}
+
+} // namespace
+
+MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions actions, QWidget* parent)
+    : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint)
+    , m_state(state)
+    , m_settings(settings)
+    , m_actions(std::move(actions)) {
+    setObjectName(QStringLiteral("menuBarPanel"));
+    setFrameShape(QFrame::StyledPanel);
+    setFixedWidth(panelWidth);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+    layout->setContentsMargins(14, 14, 14, 14);
+
+    auto* header = new QHBoxLayout;
+    m_phaseIcon = new QLabel;
+    m_phaseIcon->setObjectName(QStringLiteral("phaseIcon"));
+    m_phaseIcon->setFixedSize(22, 22);
+    auto* headerTexts = new QVBoxLayout;
+    headerTexts->setSpacing(2);
+    m_phaseTitle = new QLabel;
+    m_phaseTitle->setObjectName(QStringLiteral("phaseTitle"));
+    m_phaseTitle->setWordWrap(true);
+    QFont headline = m_phaseTitle->font();
+    headline.setBold(true);
+    m_phaseTitle->setFont(headline);
+    m_hotkeyLine = new QLabel;
+    m_hotkeyLine->setObjectName(QStringLiteral("hotkeyLine"));
+    makeSecondary(m_hotkeyLine, 11);
+    headerTexts->addWidget(m_phaseTitle);
+    headerTexts->addWidget(m_hotkeyLine);
+    header->addWidget(m_phaseIcon, 0, Qt::AlignTop);
+    header->addLayout(headerTexts, 1);
+    layout->addLayout(header);
+
+    auto* modeRow = new QHBoxLayout;
+    auto* modeLabel = new QLabel(QStringLiteral("模式"));
+    m_mode = new QComboBox;
+    m_mode->setObjectName(QStringLiteral("modePicker"));
+    modeLabel->setBuddy(m_mode);
+    for (InputMode mode : allCases<InputMode>())
+        m_mode->addItem(symbolIcon(systemImage(mode)), title(mode), QVariant::fromValue(int(mode)));
+    modeRow->addWidget(modeLabel);
+    modeRow->addWidget(m_mode, 1);
+    layout->addLayout(modeRow);
+    connect(m_mode, &QComboBox::activated, this,
+            [this](int index) { m_settings.setInputMode(InputMode(m_mode->itemData(index).toInt())); });
+
+    m_startStop = addButton(layout, QStringLiteral("startStopButton"), {});
+    connect(m_startStop, &QPushButton::clicked, this, [this] { m_actions.toggleDictation(); });
+    m_copy = addButton(layout, QStringLiteral("copyButton"), QStringLiteral("复制最近结果"));
+    connect(m_copy, &QPushButton::clicked, this, [this] { m_actions.copyBestAvailableText(); });
+    m_status = new QLabel;
+    m_status->setObjectName(QStringLiteral("statusLine"));
+    m_status->setWordWrap(true);
+    makeSecondary(m_status, 11);
+    layout->addWidget(m_status);
+
+    auto* divider = new QFrame;
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(divider);
+
+    // Native applications need no microphone permission here, so there is no microphone button.
+    m_accessibility = addButton(layout, QStringLiteral("accessibilityButton"), QStringLiteral("开启辅助功能权限…"));
+    m_accessibilityNote = new QLabel(
+        QStringLiteral("自动粘贴需要 X11 会话（可模拟按键）。当前会话不支持，结果会保留在剪贴板，请手动粘贴。"));
+    m_accessibilityNote->setObjectName(QStringLiteral("accessibilityNote"));
+    m_accessibilityNote->setWordWrap(true);
+    makeSecondary(m_accessibilityNote, 11);
+    m_accessibilityNote->hide();
+    layout->addWidget(m_accessibilityNote);
+    connect(m_accessibility, &QPushButton::clicked, this, [this] {
+        m_accessibilityNote->show();
+        adjustSize();
+    });
+    auto* settingsButton = addButton(layout, QStringLiteral("settingsButton"), QStringLiteral("设置…"));
+    connect(settingsButton, &QPushButton::clicked, this, [this] {
+        hide();
+        m_actions.openSettings();
+    });
+    auto* quitButton = addButton(layout, QStringLiteral("quitButton"), QStringLiteral("退出 Murmelo"));
+    connect(quitButton, &QPushButton::clicked, this, [this] { m_actions.quit(); });
+
+    connect(&m_state, &AppState::changed, this, &MenuBarView::rebuild);
+    connect(&m_settings, &AppSettings::changed, this, &MenuBarView::rebuild);
+    rebuild();
+}
+
+void MenuBarView::rebuild() {
+    const DictationPhase phase = m_state.phase();
+    const auto presentation = PhasePresentation::of(phase);
+    m_phaseIcon->setPixmap(symbolIcon(presentation.symbol).pixmap(m_phaseIcon->size()));
+    m_phaseTitle->setText(presentation.title);
+    m_hotkeyLine->setText(shortTitle(m_settings.hotkeyPreset()) + QStringLiteral(" 开始 / 停止"));
+    m_mode->setCurrentIndex(m_mode->findData(int(m_settings.inputMode())));
+
+    using Kind = DictationPhase::Kind;
+    const bool recording = phase.is(Kind::recording);
+    const bool busy = phase.is(Kind::transcribing) || phase.is(Kind::refining) || phase.is(Kind::inserting);
+    m_startStop->setText(recording ? QStringLiteral("停止并处理") : QStringLiteral("开始语音输入"));
+    m_startStop->setEnabled(!busy);
+    m_copy->setVisible(!m_state.finalText().isEmpty() || !m_state.rawTranscript().isEmpty());
+    m_status->setText(m_state.statusDetail());
+    m_status->setVisible(!m_state.statusDetail().isEmpty());
+    const bool canPaste = !m_actions.syntheticInputAvailable || m_actions.syntheticInputAvailable();
+    m_accessibility->setVisible(!canPaste);
+    if (canPaste) m_accessibilityNote->hide();
+    adjustSize();
+}
+
+void MenuBarView::popUp(const QRect& anchor) {
+    rebuild();
+    adjustSize();
+    const QScreen* screen = anchor.isValid() ? QGuiApplication::screenAt(anchor.center()) : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+    // Below a tray at the top, above one at the bottom; always inside the screen.
+    QPoint origin = anchor.isValid() ? QPoint(anchor.center().x() - width() / 2, anchor.bottom() + 4)
+                                     : QPoint(area.right() - width(), area.top());
+    if (anchor.isValid() && anchor.center().y() > area.center().y()) origin.setY(anchor.top() - height() - 4);
+    origin.setX(std::clamp(origin.x(), area.left(), std::max(area.left(), area.right() + 1 - width())));
+    origin.setY(std::clamp(origin.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
+    move(origin);
+    show();
+    raise();
+    activateWindow();
+}
+
+} // namespace murmelo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QFrame>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace murmelo {
+
+class AppSettings;
+class AppState;
+
+// What the panel asks of the rest of the application.
+struct MenuActions {
+    std::function<void()> toggleDictation;
+    std::function<void()> copyBestAvailableText;
+    std::function<void()> openSettings;
+    std::function<void()> quit;
+    // Whether synthetic input (automatic paste) works in this session; asked at each rebuild.
+    std::function<bool()> syntheticInputAvailable;
+};
+
+// The tray panel: phase and hotkey, mode picker, start/stop, copy, status, settings, quit.
+class MenuBarView final : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int panelWidth = 290;
+
+    MenuBarView(AppState& state, AppSettings& settings, MenuActions actions, QWidget* parent = nullptr);
+
+    // Shows the panel as a popup near `anchor` (the tray icon's area), kept on its screen.
+    void popUp(const QRect& anchor);
+    // Re-reads state and settings; also runs on every change of either.
+    void rebuild();
+
+private:
+    AppState& m_state;
+    AppSettings& m_settings;
+    MenuActions m_actions;
+    QLabel* m_phaseIcon;
+    QLabel* m_phaseTitle;
+    QLabel* m_hotkeyLine;
+    QComboBox* m_mode;
+    QPushButton* m_startStop;
+    QPushButton* m_copy;
+    QLabel* m_status;
+    QPushButton* m_accessibility;
+    QLabel* m_accessibilityNote;
+};
+
+} // namespace murmelo

@@ -1,0 +1,50 @@
+#include "OverlayWindowController.h"
+
+#include "RecordingOverlayView.h"
+#include "dictation/AppState.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace murmelo {
+
+OverlayWindowController::OverlayWindowController(AppState& state, std::function<bool()> compositorRunning,
+                                                 QObject* parent)
+    : QObject(parent)
+    , m_compositorRunning(std::move(compositorRunning))
+    , m_view(std::make_unique<RecordingOverlayView>(state)) {
+    connect(&state, &AppState::phaseChanged, this, &OverlayWindowController::handle);
+    // A longer detail line widens the capsule: keep it centred while it shows.
+    connect(m_view.get(), &RecordingOverlayView::contentResized, this, [this] {
+        if (m_view->isVisible()) position();
+    });
+    handle(state.phase());
+}
+
+OverlayWindowController::~OverlayWindowController() = default;
+
+void OverlayWindowController::handle(const DictationPhase& phase) {
+    if (phase == m_lastPhase) return; // an equal phase shows nothing new
+    m_lastPhase = phase;
+    if (phase.is(DictationPhase::Kind::idle)) {
+        m_view->hide();
+        return;
+    }
+    if (m_compositorRunning) m_view->setShapeMaskEnabled(!m_compositorRunning());
+    m_view->refresh(); // the size for this phase, before centring on it
+    position();
+    m_view->show();
+    m_view->raise();
+    emit presented();
+}
+
+void OverlayWindowController::position() {
+    // No screen: the overlay shows where it was.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    m_view->move(available.x() + (available.width() - m_view->width()) / 2,
+                 available.y() + available.height() - bottomOffset - m_view->height());
+}
+
+} // namespace murmelo

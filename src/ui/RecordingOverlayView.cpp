@@ -1,0 +1,197 @@
+#include "RecordingOverlayView.h"
+
+#include "PhasePresentation.h"
+#include "dictation/AppState.h"
+
+#include <QFontDatabase>
+#include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <limits>
+
+namespace murmelo {
+namespace {
+
+constexpr int shadowMargin = 26; // room for the capsule's shadow (radius 18, offset 8)
+constexpr int minimumCapsuleWidth = 210;
+constexpr int maximumDetailWidth = 420;
+constexpr int iconSize = 22;
+
+// The capsule itself: a translucent pill with a faint white stroke.
+class Capsule final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const qreal radius = bounds.height() / 2;
+        QColor material = palette().color(QPalette::Window);
+        material.setAlpha(236);
+        painter.setBrush(material);
+        QPen stroke(QColor(255, 255, 255, int(0.16 * 255)), 1);
+        stroke.setCapStyle(Qt::FlatCap);
+        stroke.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(stroke);
+        painter.drawRoundedRect(bounds, radius, radius);
+    }
+};
+
+} // namespace
+
+RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
+    : QWidget(parent,
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                  Qt::BypassWindowManagerHint)
+    , m_state(state) {
+    setObjectName(QStringLiteral("recordingOverlay"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+
+    m_capsule = new Capsule(this);
+    auto* shadow = new QGraphicsDropShadowEffect(m_capsule);
+    shadow->setColor(QColor(0, 0, 0, int(0.2 * 255)));
+    shadow->setBlurRadius(36);
+    shadow->setOffset(0, 8);
+    m_capsule->setGraphicsEffect(shadow);
+
+    m_icon = new QLabel(m_capsule);
+    m_icon->setObjectName(QStringLiteral("overlayIcon"));
+    m_icon->setFixedSize(iconSize, iconSize);
+    m_title = new QLabel(m_capsule);
+    m_title->setObjectName(QStringLiteral("overlayTitle"));
+    QFont titleFont = m_title->font();
+    titleFont.setPixelSize(14);
+    titleFont.setWeight(QFont::DemiBold);
+    m_title->setFont(titleFont);
+    m_detail = new QLabel(m_capsule);
+    m_detail->setObjectName(QStringLiteral("overlayDetail"));
+    QPalette secondary = m_detail->palette();
+    secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));
+    m_detail->setPalette(secondary);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->addWidget(m_title);
+    texts->addWidget(m_detail);
+    auto* row = new QHBoxLayout(m_capsule);
+    row->setSpacing(12);
+    row->setContentsMargins(18, 12, 18, 12);
+    row->addWidget(m_icon, 0, Qt::AlignVCenter);
+    row->addLayout(texts, 1);
+
+    // The recording icon breathes; nothing else animates.
+    m_pulse.setStartValue(1.0);
+    m_pulse.setKeyValueAt(0.5, 0.35);
+    m_pulse.setEndValue(1.0);
+    m_pulse.setDuration(1200);
+    m_pulse.setLoopCount(-1);
+    connect(&m_pulse, &QVariantAnimation::valueChanged, this, [this](const QVariant& opacity) {
+        QPixmap faded(m_icon->size() * devicePixelRatioF());
+        faded.setDevicePixelRatio(devicePixelRatioF());
+        faded.fill(Qt::transparent);
+        QPainter painter(&faded);
+        painter.setOpacity(opacity.toDouble());
+        painter.drawPixmap(0, 0, symbolIcon(m_symbol).pixmap(m_icon->size()));
+        painter.end();
+        m_icon->setPixmap(faded);
+    });
+
+    connect(&m_state, &AppState::changed, this, &RecordingOverlayView::refresh);
+    refresh();
+}
+
+QString RecordingOverlayView::formatDuration(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0 || seconds >= double(std::numeric_limits<qint64>::max())) seconds = 0;
+    const auto whole = qint64(std::trunc(seconds));
+    const qint64 minutes = whole / 60;
+    return QString::asprintf("%02lld:%02lld", static_cast<long long>(minutes), static_cast<long long>(whole - 60 * minutes));
+}
+
+QString RecordingOverlayView::titleText() const { return m_title->text(); }
+
+QString RecordingOverlayView::detailText() const { return m_detail->isHidden() ? QString() : m_detailFull; }
+
+QColor RecordingOverlayView::iconColour(const DictationPhase& phase) {
+    switch (phase.kind()) {
+    case DictationPhase::Kind::recording:
+        return QColor(0xe5, 0x48, 0x3f);
+    case DictationPhase::Kind::success:
+        return QColor(0x34, 0xc7, 0x59);
+    case DictationPhase::Kind::error:
+        return QColor(0xff, 0x95, 0x00);
+    default:
+        return QColor(0x2f, 0x7c, 0xf6);
+    }
+}
+
+void RecordingOverlayView::refresh() {
+    const DictationPhase phase = m_state.phase();
+    const auto presentation = PhasePresentation::of(phase);
+    const bool recording = phase.is(DictationPhase::Kind::recording);
+    if (m_symbol != presentation.symbol) {
+        m_symbol = presentation.symbol;
+        m_icon->setPixmap(symbolIcon(m_symbol).pixmap(m_icon->size()));
+        m_icon->setToolTip(iconColour(phase).name());
+    }
+    if (recording && !isPulsing()) m_pulse.start();
+    if (!recording && isPulsing()) {
+        m_pulse.stop();
+        m_icon->setPixmap(symbolIcon(m_symbol).pixmap(m_icon->size()));
+    }
+    m_title->setText(presentation.title);
+
+    QFont detailFont = m_detail->font();
+    detailFont.setPixelSize(11);
+    if (recording) {
+        m_detailFull = formatDuration(m_state.recordingDuration());
+        detailFont.setFamilies(QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
+    } else {
+        m_detailFull = !m_state.statusDetail().isEmpty() ? m_state.statusDetail() : m_state.partialTranscript();
+        detailFont.setFamilies(font().families());
+    }
+    m_detail->setFont(detailFont);
+    // One line only: long partial transcripts are elided rather than widening the capsule forever.
+    m_detail->setText(recording ? m_detailFull
+                                : QFontMetrics(detailFont).elidedText(QString(m_detailFull).replace(QLatin1Char('\n'), QLatin1Char(' ')),
+                                                                      Qt::ElideLeft, maximumDetailWidth));
+    m_detail->setVisible(!m_detailFull.isEmpty());
+    resizeToContent();
+}
+
+void RecordingOverlayView::resizeToContent() {
+    m_capsule->adjustSize();
+    const QSize content = m_capsule->sizeHint().expandedTo(QSize(minimumCapsuleWidth, 0));
+    m_capsule->setGeometry(shadowMargin, shadowMargin / 2, content.width(), content.height());
+    const QSize outer(content.width() + 2 * shadowMargin, content.height() + shadowMargin + shadowMargin / 2);
+    if (outer == size()) return;
+    setFixedSize(outer);
+    updateMask();
+    emit contentResized();
+}
+
+void RecordingOverlayView::setShapeMaskEnabled(bool enabled) {
+    m_maskEnabled = enabled;
+    updateMask();
+}
+
+void RecordingOverlayView::updateMask() {
+    if (!m_maskEnabled) {
+        clearMask();
+        return;
+    }
+    QPainterPath capsule;
+    const QRect bounds = m_capsule->geometry();
+    capsule.addRoundedRect(bounds, bounds.height() / 2.0, bounds.height() / 2.0);
+    setMask(QRegion(capsule.toFillPolygon().toPolygon()));
+}
+
+} // namespace murmelo

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "stores/SecretBackend.h"
+
+#include <QMap>
+#include <QPair>
+
+// An in-memory keyring that records its calls and can be told to be unavailable or to refuse.
+class SecretBackendFake final : public murmelo::SecretBackend {
+public:
+    using Key = QPair<QString, QString>; // service, account
+
+    QMap<Key, QByteArray> items;
+    bool reachable = true;  // false: lookups find nothing, as with a locked collection or no service
+    qint32 storeStatus = 0; // non-zero: store fails with it and leaves the item as it was
+    qint32 clearStatus = 0; // non-zero: clear fails with it
+    int lookups = 0;
+    int stores = 0;
+    int clears = 0;
+
+    std::optional<QByteArray> lookup(const QString& service, const QString& account) override {
+        ++lookups;
+        if (!reachable) return std::nullopt;
+        const auto found = items.constFind({service, account});
+        if (found == items.constEnd()) return std::nullopt;
+        return *found;
+    }
+
+    qint32 store(const QString& service, const QString& account, const QByteArray& secret) override {
+        ++stores;
+        if (storeStatus != 0) return storeStatus;
+        items.insert({service, account}, secret);
+        return 0;
+    }
+
+    qint32 clear(const QString& service, const QString& account) override {
+        ++clears;
+        if (clearStatus != 0) return clearStatus;
+        items.remove({service, account});
+        return 0;
+    }
+};

@@ -1,0 +1,1 @@
+target_sources(murmelo_fakes PRIVATE SecretBackendFake.h)

@@ -1,0 +1,1 @@
+murmelo_add_fuzzer(fuzz_evaluation_records SOURCES fuzz_evaluation_records.cpp)

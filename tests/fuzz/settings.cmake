@@ -1,0 +1,1 @@
+murmelo_add_fuzzer(fuzz_user_defaults SOURCES fuzz_user_defaults.cpp)

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "TestEnvironment.h"
+
+#include <QProcess>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace murmelo::test {
+
+// A private D-Bus session bus, optionally with GNOME Keyring serving the Secret Service on it,
+// for the lifetime of the object. HOME and the XDG directories point at a fresh temporary folder
+// and DISPLAY is unset before anything starts, so nothing can reach the developer's keyring or
+// spawn a prompt. The bus activates no services: without the keyring, it has no Secret Service.
+// This process's DBUS_SESSION_BUS_ADDRESS points at the bus; GLib keeps its first session bus for
+// the whole process, so use one session per test process. Everything started is stopped by PID.
+class KeyringSession {
+public:
+    enum class Service { gnomeKeyring, none };
+
+    explicit KeyringSession(Service service, std::chrono::milliseconds startLimit = std::chrono::seconds(15));
+    ~KeyringSession();
+    KeyringSession(const KeyringSession&) = delete;
+    KeyringSession& operator=(const KeyringSession&) = delete;
+
+    // False when something could not be started in time; errorString() says what.
+    bool isReady() const { return m_ready; }
+    QString errorString() const { return m_error; }
+    QString busAddress() const { return m_busAddress; }
+    TestEnvironment& environment() { return m_environment; }
+
+    // Locks the keyring's login collection, as after a screen lock.
+    bool lockLoginCollection();
+    // Runs a command on the bus (for example secret-tool) with a bounded wait; its standard output,
+    // or nothing when it failed.
+    std::optional<QByteArray> runOnBus(const QString& program, const QStringList& arguments,
+                                       const QByteArray& input = {});
+
+private:
+    bool startBus(std::chrono::steady_clock::time_point deadline);
+    bool startKeyring(std::chrono::steady_clock::time_point deadline);
+    bool serviceIsOwned();
+    QString keyringLog() const;
+    static void stop(QProcess& process);
+
+    TestEnvironment m_environment;
+    QProcess m_bus;
+    QProcess m_keyring;
+    QString m_busAddress;
+    QString m_error;
+    bool m_ready = false;
+};
+
+} // namespace murmelo::test

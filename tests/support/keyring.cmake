@@ -1,0 +1,1 @@
+target_sources(murmelo_test_support PRIVATE KeyringSession.h KeyringSession.cpp)

@@ -1,0 +1,2 @@
+murmelo_add_test(tst_MenuBarView LABEL unit SOURCES ui/tst_MenuBarView.cpp LIBS murmelo_ui)
+murmelo_add_test(tst_RecordingOverlay LABEL unit SOURCES ui/tst_RecordingOverlay.cpp LIBS murmelo_ui)
