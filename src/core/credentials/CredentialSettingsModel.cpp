@@ -2,11 +2,11 @@
 
 #include "common/Error.h"
 #include "dictation/DictationCoordinatorError.h"
-#include "network/HeaderValue.h"
 #include "network/HttpExchange.h"
 #include "refinement/DeepSeekRefinementProvider.h"
 #include "refinement/ProviderConfiguration.h"
 #include "refinement/RefinementProviderError.h"
+#include "stores/APIKey.h"
 
 #include <QPointer>
 
@@ -16,16 +16,9 @@ namespace {
 
 const QString invalidDraftMessage = QStringLiteral("请输入有效密钥。");
 
-std::optional<QString> usableKey(const std::optional<QString>& key) {
-    // A key that would split a header counts as no key at all.
-    if (!key || key->isEmpty() || !network::isHeaderSafe(*key)) return std::nullopt;
-    return key;
-}
-
 } // namespace
 
-CredentialSettingsModel::CredentialSettingsModel(std::shared_ptr<CredentialSource> keychain,
-                                                 QNetworkAccessManager* session,
+CredentialSettingsModel::CredentialSettingsModel(KeychainStore keychain, QNetworkAccessManager* session,
                                                  const ProviderConfiguration& configuration, Timing timing,
                                                  QString bundleDirectory, QObject* parent)
     : QObject(parent)
@@ -68,9 +61,9 @@ void CredentialSettingsModel::setFlag(bool& field, bool value, void (CredentialS
 }
 
 void CredentialSettingsModel::refresh() {
-    setFlag(m_hasOpenAIKey, usableKey(m_keychain->resolved(CredentialKind::openAI)).has_value(),
+    setFlag(m_hasOpenAIKey, m_keychain.resolved(CredentialKind::openAI).has_value(),
             &CredentialSettingsModel::hasOpenAIKeyChanged);
-    setFlag(m_hasDeepSeekKey, usableKey(m_keychain->resolved(CredentialKind::deepSeek)).has_value(),
+    setFlag(m_hasDeepSeekKey, m_keychain.resolved(CredentialKind::deepSeek).has_value(),
             &CredentialSettingsModel::hasDeepSeekKeyChanged);
 }
 
@@ -87,12 +80,12 @@ void CredentialSettingsModel::saveDeepSeekKey() {
 void CredentialSettingsModel::save(const QString& value, CredentialKind kind) {
     const QString key = value.trimmed();
     // A control character inside the key could never be sent safely: refuse it like a blank one.
-    if (key.isEmpty() || !network::isHeaderSafe(key)) {
+    if (!isUsableAPIKey(key)) {
         setStatusMessage(invalidDraftMessage);
         return;
     }
     try {
-        m_keychain->save(key, kind);
+        m_keychain.save(key, kind);
         setStatusMessage(QStringLiteral("密钥已安全保存到 Keychain。"));
     } catch (const Error& error) {
         setStatusMessage(error.description());
@@ -102,7 +95,7 @@ void CredentialSettingsModel::save(const QString& value, CredentialKind kind) {
 
 void CredentialSettingsModel::remove(CredentialKind kind) {
     try {
-        m_keychain->remove(kind);
+        m_keychain.remove(kind);
         setStatusMessage(QStringLiteral("已删除密钥。"));
     } catch (const Error& error) {
         setStatusMessage(error.description());
@@ -139,7 +132,7 @@ QCoro::Task<> CredentialSettingsModel::testOpenAI(QString transcriptionModel, QS
     QPointer self(this);
     std::exception_ptr failure;
     try {
-        const auto key = usableKey(m_keychain->resolved(CredentialKind::openAI));
+        const auto key = m_keychain.resolved(CredentialKind::openAI); // never a key that cannot be sent
         if (!key) throw DictationCoordinatorError(DictationCoordinatorError::Case::missingOpenAIKey);
         co_await testOpenAIModel(transcriptionModel, *key);
         if (!self) co_return;
@@ -159,7 +152,7 @@ QCoro::Task<> CredentialSettingsModel::testDeepSeek(QString model) {
     QPointer self(this);
     std::exception_ptr failure;
     try {
-        const auto key = usableKey(m_keychain->resolved(CredentialKind::deepSeek));
+        const auto key = m_keychain.resolved(CredentialKind::deepSeek);
         if (!key) throw DictationCoordinatorError(DictationCoordinatorError::Case::missingDeepSeekKey);
         DeepSeekRefinementProvider provider(*key, model, m_deepSeekChatURL, m_session, m_timing.refinement,
                                             m_bundleDirectory);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "credentials/CredentialSource.h"
+#include "stores/KeychainStore.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -29,7 +29,7 @@ class CredentialSettingsModel final : public QObject {
 public:
     using Timing = ConnectionTestTiming;
 
-    CredentialSettingsModel(std::shared_ptr<CredentialSource> keychain, QNetworkAccessManager* session,
+    CredentialSettingsModel(KeychainStore keychain, QNetworkAccessManager* session,
                             const ProviderConfiguration& configuration, Timing timing = {},
                             QString bundleDirectory = {}, QObject* parent = nullptr);
 
@@ -74,7 +74,7 @@ private:
     void setTesting(bool testing);
     void setFlag(bool& field, bool value, void (CredentialSettingsModel::*changed)());
 
-    std::shared_ptr<CredentialSource> m_keychain;
+    KeychainStore m_keychain;
     QNetworkAccessManager* m_session;
     QUrl m_openAIBase;
     QUrl m_deepSeekChatURL;

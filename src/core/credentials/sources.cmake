@@ -1,3 +1,2 @@
 target_sources(murmelo_core PRIVATE
-  credentials/CredentialSource.h
   credentials/CredentialSettingsModel.h credentials/CredentialSettingsModel.cpp)

@@ -2,15 +2,11 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringView>
 
 namespace murmelo::network {
 
-// Qt copies header values byte for byte, CR and LF included, so a value holding a control
-// character could smuggle extra header lines into a request. Such values are never sent.
-bool isHeaderSafe(QStringView value);
-
-// "Bearer " and the key, for the "Authorization" header. The caller has checked the key.
+// "Bearer " and the key, for the "Authorization" header. The caller has checked the key with
+// isUsableAPIKey: Qt copies header values byte for byte, CR and LF included.
 QByteArray bearerAuthorization(const QString& apiKey);
 
 } // namespace murmelo::network

@@ -1,7 +1,7 @@
 #include "refinement/RefinementHttp.h"
 
-#include "network/HeaderValue.h"
 #include "refinement/RefinementProviderError.h"
+#include "stores/APIKey.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,8 +10,7 @@
 namespace murmelo::refinementhttp {
 
 void requireUsableKey(const QString& apiKey) {
-    if (apiKey.isEmpty() || !network::isHeaderSafe(apiKey))
-        throw RefinementProviderError(RefinementProviderError::Case::missingAPIKey);
+    if (!isUsableAPIKey(apiKey)) throw RefinementProviderError(RefinementProviderError::Case::missingAPIKey);
 }
 
 QCoro::Task<QByteArray> post(QNetworkAccessManager* session, QUrl endpoint, QString apiKey, QJsonObject body,

@@ -9,8 +9,7 @@ QString MockSpeechTranscriptionProvider::partialText() {
 }
 
 QString MockSpeechTranscriptionProvider::transcriptText() {
-    return QStringLiteral("我想做一个语音输入工具，它首先要足够快，然后中文识别要准确，另外还要能够把比较混乱"
-                          "的口述自动整理成几个"
+    return QStringLiteral("我想做一个语音输入工具，它首先要足够快，然后中文识别要准确，另外还要能够把比较混乱的口述自动整理成几个"
                           "清晰的重点。");
 }
 

@@ -2,6 +2,7 @@
 
 #include "network/HeaderValue.h"
 #include "network/TransportErrors.h"
+#include "stores/APIKey.h"
 #include "transcription/TranscriptionProviderError.h"
 
 #include <QJsonArray>
@@ -131,8 +132,7 @@ QString OpenAIRealtimeTranscriptionProvider::audioAppendMessage(const QByteArray
 
 QCoro::Task<> OpenAIRealtimeTranscriptionProvider::start(TranscriptionContext context,
                                                          PartialHandler onPartial) {
-    if (m_apiKey.isEmpty() || !network::isHeaderSafe(m_apiKey))
-        throw TranscriptionProviderError(Case::missingAPIKey);
+    if (!isUsableAPIKey(m_apiKey)) throw TranscriptionProviderError(Case::missingAPIKey);
     if (m_state == State::streaming || m_state == State::committing || m_handshake)
         throw TranscriptionProviderError(Case::alreadyStarted);
     const QUrl url = connectionUrl(m_endpoint, m_model);

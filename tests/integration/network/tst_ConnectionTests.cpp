@@ -1,7 +1,8 @@
 #include "AsyncTest.h"
 #include "BackgroundTask.h"
-#include "CredentialSourceFake.h"
 #include "FakeServices.h"
+#include "SecretBackendFake.h"
+#include "TestEnvironment.h"
 #include "credentials/CredentialSettingsModel.h"
 #include "refinement/PromptLibrary.h"
 #include "refinement/ProviderConfiguration.h"
@@ -30,14 +31,20 @@ class ConnectionTestsTest : public QObject {
 
     std::unique_ptr<fake::FakeServices> m_server;
     std::unique_ptr<QNetworkAccessManager> m_session;
-    std::shared_ptr<CredentialSourceFake> m_keys;
+    std::unique_ptr<test::TestEnvironment> m_environment;
+    std::shared_ptr<SecretBackendFake> m_keyring;
+
+    void store(CredentialKind kind, const QString& value) {
+        m_keyring->items.insert({KeychainStore::defaultService, keychainAccount(kind)}, value.toUtf8());
+    }
 
     std::unique_ptr<CredentialSettingsModel> model(CredentialSettingsModel::Timing timing = {},
                                                    QUrl base = {}) {
         if (base.isEmpty()) base = m_server->baseUrl();
         const ProviderConfiguration configuration([base](const char*) { return base.toString(); },
                                                   [](const QString&) {});
-        return std::make_unique<CredentialSettingsModel>(m_keys, m_session.get(), configuration, timing);
+        return std::make_unique<CredentialSettingsModel>(KeychainStore(m_keyring), m_session.get(),
+                                                         configuration, timing);
     }
     QList<QByteArray> targets() const {
         QList<QByteArray> list;
@@ -52,13 +59,17 @@ private slots:
         QVERIFY(m_server->listen());
         m_server->script.apiKey = key;
         m_session = std::make_unique<QNetworkAccessManager>();
-        m_keys = std::make_shared<CredentialSourceFake>();
-        m_keys->stored.insert(CredentialKind::openAI, key);
-        m_keys->stored.insert(CredentialKind::deepSeek, key);
+        m_environment = std::make_unique<test::TestEnvironment>();
+        m_environment->unset("OPENAI_API_KEY");
+        m_environment->unset("DEEPSEEK_API_KEY");
+        m_keyring = std::make_shared<SecretBackendFake>();
+        store(CredentialKind::openAI, key);
+        store(CredentialKind::deepSeek, key);
     }
     void cleanup() {
         m_session.reset();
         m_server.reset();
+        m_environment.reset();
     }
 
     void openAITestChecksBothModelsInOrder() {
@@ -138,8 +149,8 @@ private slots:
     }
 
     void missingKeysNeedNoNetwork() {
-        m_keys->stored.clear();
-        m_keys->environment.insert(CredentialKind::deepSeek, "sk\r\nX-Injected: 1");
+        m_keyring->items.clear();
+        m_environment->set("DEEPSEEK_API_KEY", "sk\r\nX-Injected: 1");
         auto settings = model();
         test::run(settings->testOpenAI("gpt-live-transcribe", "gpt-5.6-terra"));
         QCOMPARE(settings->statusMessage(), "请先在设置中保存 OpenAI API Key，或开启 Mock 模式。");
@@ -150,8 +161,8 @@ private slots:
     }
 
     void theEnvironmentKeyIsUsedWhenNoneIsStored() {
-        m_keys->stored.clear();
-        m_keys->environment.insert(CredentialKind::openAI, key);
+        m_keyring->items.clear();
+        m_environment->set("OPENAI_API_KEY", key.toUtf8());
         auto settings = model();
         QVERIFY(settings->hasOpenAIKey());
         test::run(settings->testOpenAI("gpt-live-transcribe", "gpt-5.6-terra"));
@@ -173,7 +184,7 @@ private slots:
     }
 
     void deepSeekRefusalShowsTheStatus() {
-        m_keys->stored.insert(CredentialKind::deepSeek, "sk-wrong");
+        store(CredentialKind::deepSeek, "sk-wrong");
         auto settings = model();
         test::run(settings->testDeepSeek("deepseek-v4-flash"));
         QCOMPARE(settings->statusMessage(), "文字整理服务请求失败（HTTP 401）。");

@@ -1,4 +1,5 @@
-#include "CredentialSourceFake.h"
+#include "SecretBackendFake.h"
+#include "TestEnvironment.h"
 #include "credentials/CredentialSettingsModel.h"
 #include "dictation/DictationCoordinatorError.h"
 #include "network/TransportErrors.h"
@@ -19,24 +20,37 @@ ProviderConfiguration configuration(const QString& base = QStringLiteral("https:
     return ProviderConfiguration([base](const char*) { return base; }, [](const QString&) {});
 }
 
+SecretBackendFake::Key item(CredentialKind kind) {
+    return {KeychainStore::defaultService, keychainAccount(kind)};
+}
+
 } // namespace
 
 class CredentialSettingsModelTest : public QObject {
     Q_OBJECT
 
-    std::shared_ptr<CredentialSourceFake> m_keys;
+    std::unique_ptr<test::TestEnvironment> m_environment;
+    std::shared_ptr<SecretBackendFake> m_keyring;
     QNetworkAccessManager m_session;
 
     std::unique_ptr<CredentialSettingsModel> model() {
-        return std::make_unique<CredentialSettingsModel>(m_keys, &m_session, configuration());
+        return std::make_unique<CredentialSettingsModel>(KeychainStore(m_keyring), &m_session,
+                                                         configuration());
     }
+    QByteArray stored(CredentialKind kind) const { return m_keyring->items.value(item(kind)); }
 
 private slots:
-    void init() { m_keys = std::make_shared<CredentialSourceFake>(); }
+    void init() {
+        m_environment = std::make_unique<test::TestEnvironment>();
+        m_environment->unset("OPENAI_API_KEY");
+        m_environment->unset("DEEPSEEK_API_KEY");
+        m_keyring = std::make_shared<SecretBackendFake>();
+    }
+    void cleanup() { m_environment.reset(); }
 
     void availabilityFollowsTheStoreAndTheEnvironment() {
-        m_keys->environment.insert(CredentialKind::openAI, "sk-from-environment");
-        m_keys->stored.insert(CredentialKind::deepSeek, "sk-deep\nseek"); // could never be sent
+        m_environment->set("OPENAI_API_KEY", "sk-from-environment");
+        m_keyring->items.insert(item(CredentialKind::deepSeek), "sk-deep\nseek"); // could never be sent
         auto settings = model();
         QVERIFY(settings->hasOpenAIKey());
         QVERIFY(!settings->hasDeepSeekKey());
@@ -50,8 +64,8 @@ private slots:
         QSignalSpy flag(settings.get(), &CredentialSettingsModel::hasOpenAIKeyChanged);
         settings->setOpenAIDraft(" \n sk-1 2\t ");
         settings->saveOpenAIKey();
-        QCOMPARE(m_keys->saves,
-                 (QList<std::pair<QString, CredentialKind>>{{"sk-1 2", CredentialKind::openAI}}));
+        QCOMPARE(stored(CredentialKind::openAI), "sk-1 2");
+        QCOMPARE(m_keyring->stores, 1);
         QCOMPARE(settings->statusMessage(), "密钥已安全保存到 Keychain。");
         QCOMPARE(settings->openAIDraft(), QString());
         QVERIFY(settings->hasOpenAIKey());
@@ -59,45 +73,45 @@ private slots:
 
         settings->setDeepSeekDraft("sk-deep");
         settings->saveDeepSeekKey();
-        QCOMPARE(m_keys->stored.value(CredentialKind::deepSeek), "sk-deep");
+        QCOMPARE(stored(CredentialKind::deepSeek), "sk-deep");
         QVERIFY(settings->hasDeepSeekKey());
     }
 
     void blankOrUnsendableDraftsAreRefused() {
-        m_keys->stored.insert(CredentialKind::openAI, "sk-old");
+        m_keyring->items.insert(item(CredentialKind::openAI), "sk-old");
         auto settings = model();
         for (const QString& draft :
              {QStringLiteral("  "), QStringLiteral("\n\t"), QStringLiteral("sk-1\r\nX-Injected: 1"),
               QStringLiteral("sk\u0000"), QString()}) {
-            const int resolvesBefore = m_keys->resolveCalls;
+            const int lookupsBefore = m_keyring->lookups;
             settings->setOpenAIDraft(draft);
             settings->saveOpenAIKey();
             QCOMPARE(settings->statusMessage(), "请输入有效密钥。");
             QCOMPARE(settings->openAIDraft(), QString());
-            QCOMPARE(m_keys->resolveCalls, resolvesBefore); // no refresh either
+            QCOMPARE(m_keyring->lookups, lookupsBefore); // no refresh either
         }
-        QVERIFY(m_keys->saves.isEmpty());
-        QCOMPARE(m_keys->stored.value(CredentialKind::openAI), "sk-old");
+        QCOMPARE(m_keyring->stores, 0);
+        QCOMPARE(stored(CredentialKind::openAI), "sk-old");
     }
 
     void failedSavesAndRemovalsShowTheErrorAndRefresh() {
         auto settings = model();
-        m_keys->failSave = true;
+        m_keyring->storeStatus = -25293;
         settings->setDeepSeekDraft("sk-new");
-        const int resolvesBefore = m_keys->resolveCalls;
+        const int lookupsBefore = m_keyring->lookups;
         settings->saveDeepSeekKey();
         QCOMPARE(settings->statusMessage(), "Keychain 操作失败（-25293）。");
         QCOMPARE(settings->deepSeekDraft(), QString()); // cleared whatever the outcome
-        QVERIFY(m_keys->resolveCalls > resolvesBefore);
+        QVERIFY(m_keyring->lookups > lookupsBefore);
         QVERIFY(!settings->hasDeepSeekKey());
 
-        m_keys->failRemove = true;
+        m_keyring->clearStatus = 2;
         settings->remove(CredentialKind::deepSeek);
-        QCOMPARE(settings->statusMessage(), "Keychain 操作失败（-25293）。");
+        QCOMPARE(settings->statusMessage(), "Keychain 操作失败（2）。");
     }
 
     void removingReportsDeletionEvenOfAMissingKey() {
-        m_keys->stored.insert(CredentialKind::openAI, "sk-1");
+        m_keyring->items.insert(item(CredentialKind::openAI), "sk-1");
         auto settings = model();
         QVERIFY(settings->hasOpenAIKey());
         settings->remove(CredentialKind::openAI);
@@ -107,7 +121,7 @@ private slots:
         settings->remove(CredentialKind::openAI);
         QCOMPARE(settings->statusMessage(), "已删除密钥。");
         QCOMPARE(status.count(), 1); // shown again
-        QCOMPARE(m_keys->removals.size(), 2);
+        QCOMPARE(m_keyring->clears, 2);
     }
 
     void connectionMessages_data() {

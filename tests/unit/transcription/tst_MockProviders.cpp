@@ -4,8 +4,8 @@
 #include "transcription/TranscriptionProviderError.h"
 
 #include <QElapsedTimer>
-#include <QTest>
 #include <QTimer>
+#include <QTest>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -14,16 +14,14 @@ class MockProvidersTest : public QObject {
     Q_OBJECT
 
     static QCoro::Task<> sendAll(MockSpeechTranscriptionProvider& provider, QList<int> sizes) {
-        for (int size : sizes)
-            co_await provider.sendAudio(QByteArray(size, '\1'));
+        for (int size : sizes) co_await provider.sendAudio(QByteArray(size, '\1'));
     }
 
 private slots:
     void partialIsDeliveredOnceBySecondChunkPastTheThreshold() {
         MockSpeechTranscriptionProvider provider(0ms);
         QStringList partials;
-        test::run(provider.start(TranscriptionContext::standard(),
-                                 [&](const QString& delta) { partials << delta; }));
+        test::run(provider.start(TranscriptionContext::standard(), [&](const QString& delta) { partials << delta; }));
         test::run(sendAll(provider, {4800, 4800, 4800, 4800, 4800}));
         QCOMPARE(provider.receivedBytes(), 24000);
         QVERIFY(partials.isEmpty()); // exactly at the threshold: nothing yet
@@ -55,10 +53,8 @@ private slots:
     void sessionRulesAreEnforced() {
         MockSpeechTranscriptionProvider provider(0ms);
         using Case = TranscriptionProviderError::Case;
-        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.sendAudio("x"))->kind(),
-                 Case::notStarted);
-        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.finish())->kind(),
-                 Case::notStarted);
+        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.sendAudio("x"))->kind(), Case::notStarted);
+        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.finish())->kind(), Case::notStarted);
         test::run(provider.start({}, {}));
         QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.start({}, {}))->kind(),
                  Case::alreadyStarted);
@@ -85,8 +81,7 @@ private slots:
                  MockTextRefinementProvider::translationText());
         const QString smart = test::run(provider.refine({"", InputMode::smartDictation, ""}));
         QCOMPARE(smart, MockTextRefinementProvider::smartDictationText());
-        QVERIFY(smart.startsWith(
-            QStringLiteral("我想做一个语音输入工具，重点包括：\n\n1. 响应速度足够快；\n2. ")));
+        QVERIFY(smart.startsWith(QStringLiteral("我想做一个语音输入工具，重点包括：\n\n1. 响应速度足够快；\n2. ")));
         QVERIFY(!smart.endsWith('\n'));
     }
 
