@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QNetworkRequest>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -220,12 +219,8 @@ void OpenAIRealtimeTranscriptionProvider::sendText(const QString& text) {
 }
 
 void OpenAIRealtimeTranscriptionProvider::sendJson(const QJsonObject& message) {
-    const QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
-    // A lone surrogate in a keyword or prompt cannot become UTF-8 text; refuse rather than mangle it.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(bytes);
-    if (decoder.hasError()) throw TranscriptionProviderError(Case::invalidServerMessage);
-    sendText(text);
+    // Always valid UTF-8: QJsonDocument writes even a lone surrogate as an escape sequence.
+    sendText(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
 
 QCoro::Task<> OpenAIRealtimeTranscriptionProvider::sendAudio(QByteArray chunk) {
