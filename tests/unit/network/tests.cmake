@@ -1,1 +1,1 @@
-murmelo_add_test(tst_NetworkHelpers LABEL unit SOURCES network/tst_NetworkHelpers.cpp)
+murmelo_add_test(tst_TransportErrors LABEL unit SOURCES network/tst_TransportErrors.cpp)
