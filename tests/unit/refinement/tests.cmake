@@ -1,3 +1,2 @@
 murmelo_add_test(tst_PromptLibrary LABEL unit SOURCES refinement/tst_PromptLibrary.cpp)
 murmelo_add_test(tst_ProviderConfiguration LABEL unit SOURCES refinement/tst_ProviderConfiguration.cpp)
-murmelo_add_test(tst_RefinementPayloads LABEL unit SOURCES refinement/tst_RefinementPayloads.cpp)

@@ -1,3 +1,2 @@
 murmelo_add_test(tst_MockProviders LABEL unit SOURCES transcription/tst_MockProviders.cpp)
 murmelo_add_test(tst_ErrorDescriptions LABEL unit SOURCES transcription/tst_ErrorDescriptions.cpp)
-murmelo_add_test(tst_RealtimeMessages LABEL unit SOURCES transcription/tst_RealtimeMessages.cpp)

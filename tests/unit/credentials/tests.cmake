@@ -1,1 +1,0 @@
-murmelo_add_test(tst_CredentialSettingsModel LABEL unit SOURCES credentials/tst_CredentialSettingsModel.cpp LIBS murmelo_fakes)
