@@ -3,3 +3,5 @@ target_sources(murmelo_core PRIVATE
   transcription/TranscriptionProviderError.h transcription/TranscriptionProviderError.cpp
   transcription/SpeechTranscriptionProvider.h
   transcription/MockSpeechTranscriptionProvider.h transcription/MockSpeechTranscriptionProvider.cpp)
+target_sources(murmelo_core PRIVATE
+  transcription/OpenAIRealtimeTranscriptionProvider.h transcription/OpenAIRealtimeTranscriptionProvider.cpp)
