@@ -36,21 +36,28 @@ void AudioChunkQueue::wake() {
     if (auto waiting = std::exchange(m_waiting, nullptr)) waiting->complete();
 }
 
+std::optional<std::optional<QByteArray>> AudioChunkQueue::tryTake() {
+    QMutexLocker lock(&m_mutex);
+    if (!m_chunks.empty()) {
+        QByteArray chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        m_pendingBytes -= chunk.size();
+        return std::optional<QByteArray>(std::move(chunk));
+    }
+    if (m_finished) return std::optional<QByteArray>();
+    return std::nullopt;
+}
+
+std::shared_ptr<Completion> AudioChunkQueue::armWake() {
+    m_waiting = std::make_shared<Completion>();
+    return m_waiting;
+}
+
+// Kept free of locals that live across the co_await: g++ 12 corrupted such a frame here.
 QCoro::Task<std::optional<QByteArray>> AudioChunkQueue::next() {
-    while (true) {
-        {
-            QMutexLocker lock(&m_mutex);
-            if (!m_chunks.empty()) {
-                QByteArray chunk = std::move(m_chunks.front());
-                m_chunks.pop_front();
-                m_pendingBytes -= chunk.size();
-                co_return chunk;
-            }
-            if (m_finished) co_return std::nullopt;
-        }
-        auto waiting = std::make_shared<Completion>();
-        m_waiting = waiting;
-        co_await Completion::wait(waiting);
+    for (;;) {
+        if (auto taken = tryTake()) co_return std::move(*taken);
+        co_await Completion::wait(armWake());
     }
 }
 

@@ -32,6 +32,9 @@ public:
 
 private:
     void wake();
+    // A chunk, the end of the stream (an empty inner value), or nothing yet.
+    std::optional<std::optional<QByteArray>> tryTake();
+    std::shared_ptr<Completion> armWake();
 
     mutable QMutex m_mutex;
     std::deque<QByteArray> m_chunks;

@@ -3,4 +3,6 @@ target_sources(murmelo_core PRIVATE
   dictation/AppState.h dictation/AppState.cpp
   dictation/DictationCoordinatorError.h dictation/DictationCoordinatorError.cpp
   dictation/WithTimeout.h
-  dictation/AudioChunkQueue.h dictation/AudioChunkQueue.cpp)
+  dictation/AudioChunkQueue.h dictation/AudioChunkQueue.cpp
+  dictation/DictationProviderFactory.h dictation/DictationProviderFactory.cpp
+  dictation/DictationCoordinator.h dictation/DictationCoordinator.cpp)

@@ -1,0 +1,287 @@
+#include "dictation/DictationCoordinator.h"
+
+#include "audio/AudioCapturing.h"
+#include "dictation/AppState.h"
+#include "dictation/AudioChunkQueue.h"
+#include "dictation/WithTimeout.h"
+#include "settings/AppSettings.h"
+#include "stores/DictionaryStore.h"
+#include "stores/HistoryStore.h"
+#include "system/Pasteboard.h"
+#include "system/TextInsertionService.h"
+#include "transcription/TranscriptionProviderError.h"
+
+#include <QMetaObject>
+#include <QTimer>
+
+namespace murmelo {
+
+// The objects of one dictation. Coroutines that use them hold the session, so nothing is freed
+// under a pending co_await even when the coordinator has moved on.
+struct DictationCoordinator::Session {
+    quint64 dictation = 0;
+    std::unique_ptr<SpeechTranscriptionProvider> transcription;
+    std::unique_ptr<TextRefinementProvider> refinement;
+    std::shared_ptr<AudioChunkQueue> chunks;
+    std::shared_ptr<Completion> sendDone;
+    std::exception_ptr sendError;
+    bool sendStopped = false;
+};
+
+DictationCoordinator::DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary,
+                                           HistoryStore& history, DictationProviderFactory& providers,
+                                           AudioCapturing& audioCapture, TextInsertionService& textInsertion,
+                                           Pasteboard& pasteboard, Timing timing, QObject* parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_settings(settings)
+    , m_dictionary(dictionary)
+    , m_history(history)
+    , m_providers(providers)
+    , m_audioCapture(audioCapture)
+    , m_textInsertion(textInsertion)
+    , m_pasteboard(pasteboard)
+    , m_timing(timing) {}
+
+DictationCoordinator::~DictationCoordinator() {
+    m_holds.cancelAll();
+    m_audioCapture.stop();
+    if (m_session && m_session->chunks) m_session->chunks->finish();
+}
+
+void DictationCoordinator::toggleDictation() {
+    QTimer::singleShot(0, this, [this] {
+        using Kind = DictationPhase::Kind;
+        const DictationPhase phase = m_state.phase();
+        if (phase.is(Kind::recording)) {
+            stopDictation();
+        } else if (phase.is(Kind::idle) || phase.is(Kind::success) || phase.is(Kind::error)) {
+            // A start still opening its session counts as busy: no second set of objects.
+            if (!m_starting) startDictation();
+        }
+    });
+}
+
+void DictationCoordinator::copyBestAvailableText() {
+    const QString text = !m_state.finalText().isEmpty() ? m_state.finalText() : m_state.rawTranscript();
+    if (!text.isEmpty()) m_pasteboard.replaceWith(text);
+}
+
+QString DictationCoordinator::messageOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error& known) {
+        return known.description();
+    } catch (const std::exception& other) {
+        return QString::fromLocal8Bit(other.what());
+    } catch (...) {
+        return QStringLiteral("未知错误。");
+    }
+}
+
+QCoro::Task<> DictationCoordinator::sendChunks(std::shared_ptr<Session> session) {
+    try {
+        // One chunk at a time, in capture order; the first failure ends the loop.
+        while (auto chunk = co_await session->chunks->next()) {
+            if (session->sendStopped) break;
+            co_await session->transcription->sendAudio(std::move(*chunk));
+        }
+    } catch (...) {
+        session->sendError = std::current_exception();
+    }
+    session->sendDone->complete();
+}
+
+QCoro::Task<> DictationCoordinator::startDictation() {
+    QPointer self(this);
+    m_starting = true;
+    m_holds.cancelAll(); // a success still on show gives way to the new dictation
+
+    auto session = std::make_shared<Session>();
+    session->dictation = ++m_dictation;
+    std::exception_ptr failure;
+    try {
+        auto providers = m_providers.makeProviders();
+        session->transcription = std::move(providers.transcription);
+        session->refinement = std::move(providers.refinement);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        m_starting = false;
+        co_await cleanupAfterFailure(messageOf(failure));
+        co_return;
+    }
+    m_session = session;
+
+    const TranscriptionContext context{contextPrompt, m_dictionary.keywords(),
+                                       {QStringLiteral("zh-cn"), QStringLiteral("en")}};
+    const quint64 dictation = session->dictation;
+    auto onPartial = [self, dictation](const QString& delta) {
+        // Any thread: only hop to the main thread, where the state lives.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, dictation, delta] {
+                if (self && self->m_session && self->m_session->dictation == dictation)
+                    self->m_state.appendPartialTranscript(delta);
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        co_await session->transcription->start(context, onPartial);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) co_return;
+    if (failure) {
+        m_starting = false;
+        co_await cleanupAfterFailure(messageOf(failure));
+        co_return;
+    }
+
+    session->chunks = std::make_shared<AudioChunkQueue>();
+    session->sendDone = std::make_shared<Completion>();
+    sendChunks(session);
+
+    // The capture thread only pushes; it never waits for the network. (Lambdas are named before a
+    // co_await: g++ 12 destroys a lambda temporary twice when the awaited task does not suspend.)
+    AudioCapturing::ChunkHandler pushChunk = [chunks = session->chunks](QByteArray chunk) {
+        chunks->push(std::move(chunk));
+    };
+    try {
+        co_await m_audioCapture.start(std::move(pushChunk));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) co_return;
+    m_starting = false;
+    if (failure) {
+        co_await cleanupAfterFailure(messageOf(failure));
+        co_return;
+    }
+    m_state.beginRecording();
+}
+
+QCoro::Task<> DictationCoordinator::stopDictation() {
+    QPointer self(this);
+    const double audioDuration = m_state.recordingDuration();
+    const auto stopRequested = std::chrono::steady_clock::now();
+
+    m_audioCapture.stop();
+    auto session = m_session;
+    if (session && session->chunks) session->chunks->finish();
+    m_state.transition(DictationPhase::transcribing());
+
+    if (session && session->sendDone) {
+        // The remaining chunks go out first; a provider that stops taking them must not hang us.
+        const bool drained = co_await Completion::wait(session->sendDone, m_timing.finish);
+        if (!self) co_return;
+        if (!drained) {
+            co_await cleanupAfterFailure(DictationCoordinatorError(DictationCoordinatorError::Case::timedOut).description());
+            co_return;
+        }
+        if (session->sendError) {
+            co_await cleanupAfterFailure(messageOf(session->sendError));
+            co_return;
+        }
+    }
+    if (!session || !session->transcription || !session->refinement) {
+        co_await cleanupAfterFailure(
+            TranscriptionProviderError(TranscriptionProviderError::Case::notStarted).description());
+        co_return;
+    }
+
+    std::exception_ptr failure;
+    TranscriptionResult transcript;
+    // Raw pointers: these outlive the wait they serve, and must not keep the providers alive.
+    const std::function<void()> cancelTranscription = [provider = session->transcription.get()] {
+        provider->cancel();
+    };
+    try {
+        transcript = co_await withTimeout<TranscriptionResult>(m_timing.finish, session->transcription->finish(),
+                                                               cancelTranscription, m_timing.cancelGrace);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) co_return;
+    if (failure) {
+        co_await cleanupAfterFailure(messageOf(failure));
+        co_return;
+    }
+
+    m_state.setRawTranscript(transcript.text);
+    m_state.transition(DictationPhase::refining());
+
+    const RefinementRequest request{transcript.text, m_settings.inputMode(), m_dictionary.glossaryText()};
+    QString refined;
+    const std::function<void()> cancelRefinement = [provider = session->refinement.get()] { provider->cancel(); };
+    try {
+        refined = co_await withTimeout<QString>(m_timing.refinement, session->refinement->refine(request),
+                                                cancelRefinement, m_timing.cancelGrace);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) co_return;
+    if (failure) {
+        co_await cleanupAfterFailure(messageOf(failure));
+        co_return;
+    }
+
+    m_state.setFinalText(refined);
+    m_state.transition(DictationPhase::inserting());
+    const TextInsertionResult outcome = co_await m_textInsertion.insert(refined);
+    if (!self) co_return;
+    m_state.setStatusDetail(outcome == TextInsertionResult::copiedOnly ? statusCopiedOnly : statusInserted);
+    m_state.transition(DictationPhase::success());
+    const double latency = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopRequested).count();
+
+    if (m_settings.saveHistory()) {
+        HistoryEntry entry;
+        entry.id = QUuid::createUuid();
+        entry.createdAt = referenceSecondsNow();
+        entry.mode = m_settings.inputMode();
+        entry.text = refined;
+        entry.audioDuration = audioDuration;
+        entry.completionLatency = latency;
+        co_await m_history.append(entry);
+        if (!self) co_return;
+    }
+    const quint64 dictation = session->dictation;
+    if (m_session == session) m_session.reset();
+    session.reset(); // this dictation's providers go now, not after the hold
+    emit dictationEnded();
+
+    try {
+        co_await sleepFor(m_timing.successHold, &m_holds);
+    } catch (const CancellationError&) {
+        co_return; // a new dictation began during the hold: it owns the state now
+    }
+    if (!self) co_return;
+    // Only the dictation that succeeded is sent back to idle, and only while it still shows success.
+    if (m_dictation == dictation && m_state.phase().is(DictationPhase::Kind::success)) m_state.reset();
+}
+
+QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
+    QPointer self(this);
+    m_audioCapture.stop();
+    auto session = std::exchange(m_session, nullptr);
+    if (session) {
+        if (session->chunks) session->chunks->finish();
+        session->sendStopped = true;
+        if (session->transcription) {
+            co_await session->transcription->cancel();
+            if (!self) co_return;
+        }
+        // The sender may still be inside sendAudio; cancelling the session ends that, and we wait
+        // (bounded) so that no send outlives this dictation.
+        if (session->sendDone) {
+            co_await Completion::wait(session->sendDone, m_timing.cancelGrace);
+            if (!self) co_return;
+        }
+    }
+    if (!m_state.rawTranscript().isEmpty()) m_pasteboard.replaceWith(m_state.rawTranscript());
+    m_state.transition(DictationPhase::error(message));
+    emit dictationEnded();
+}
+
+} // namespace murmelo

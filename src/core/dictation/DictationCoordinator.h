@@ -1,0 +1,90 @@
+#pragma once
+
+#include "common/Completion.h"
+#include "dictation/DictationProviderFactory.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+
+namespace murmelo {
+
+class AppSettings;
+class AppState;
+class AudioCapturing;
+class AudioChunkQueue;
+class DictionaryStore;
+class HistoryStore;
+class Pasteboard;
+class TextInsertionService;
+
+// The coordinator's time limits; tests pass milliseconds.
+struct DictationTiming {
+    std::chrono::milliseconds finish{35000};     // waiting for the final transcript
+    std::chrono::milliseconds refinement{20000}; // waiting for the refined text
+    std::chrono::milliseconds successHold{1500}; // success shows this long before idle
+    std::chrono::milliseconds cancelGrace{5000}; // how long a cancelled provider may take to react
+};
+
+// Runs one dictation from the first hotkey press to the text pasted into the focused application:
+// providers, session, microphone, the chunk hand-over, stop with its time limits, insertion,
+// history, and the clean-up after any failure. Main thread only.
+class DictationCoordinator final : public QObject {
+    Q_OBJECT
+public:
+    using Timing = DictationTiming;
+
+    static inline const QString contextPrompt =
+        QStringLiteral("Personal Mandarin dictation with occasional English product names and technical terms.");
+    static inline const QString statusInserted = QStringLiteral("已写入当前应用");
+    static inline const QString statusCopiedOnly = QStringLiteral("无法自动粘贴，结果已保留在剪贴板");
+
+    DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary, HistoryStore& history,
+                         DictationProviderFactory& providers, AudioCapturing& audioCapture,
+                         TextInsertionService& textInsertion, Pasteboard& pasteboard, Timing timing = {},
+                         QObject* parent = nullptr);
+    ~DictationCoordinator() override;
+
+    // Returns at once; what it does is decided by the phase when its turn on the event loop comes.
+    void toggleDictation();
+    // Puts the final text, else the raw transcript, on the clipboard; nothing when both are empty.
+    void copyBestAvailableText();
+
+    // For tests and diagnostics: whether a start is still opening its session, and whether the
+    // objects of a dictation exist.
+    bool isStarting() const { return m_starting; }
+    bool hasSession() const { return m_session != nullptr; }
+
+signals:
+    // A dictation ended: in success (before the hold) or in error, after its clean-up.
+    void dictationEnded();
+
+private:
+    struct Session;
+
+    QCoro::Task<> startDictation();
+    QCoro::Task<> stopDictation();
+    QCoro::Task<> cleanupAfterFailure(QString message);
+    static QCoro::Task<> sendChunks(std::shared_ptr<Session> session);
+    static QString messageOf(std::exception_ptr error);
+
+    AppState& m_state;
+    AppSettings& m_settings;
+    DictionaryStore& m_dictionary;
+    HistoryStore& m_history;
+    DictationProviderFactory& m_providers;
+    AudioCapturing& m_audioCapture;
+    TextInsertionService& m_textInsertion;
+    Pasteboard& m_pasteboard;
+    Timing m_timing;
+
+    std::shared_ptr<Session> m_session;
+    quint64 m_dictation = 0; // counts dictations, so a late reset never hits a newer one
+    bool m_starting = false;
+    CancelScope m_holds;
+};
+
+} // namespace murmelo

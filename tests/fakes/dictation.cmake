@@ -1,0 +1,3 @@
+target_sources(murmelo_fakes PRIVATE
+  AudioCapturingFake.h
+  ScriptedProviders.h ScriptedProviders.cpp)
