@@ -1,34 +1,73 @@
 #pragma once
 
-#include "dictation/AppState.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
+#include "AppBackends.h"
+#include "settings/Modes.h"
 
+#include <QNetworkAccessManager>
+#include <QObject>
+
+#include <functional>
 #include <memory>
 
 namespace murmelo {
 
+class AppSettings;
+class AppState;
+class AudioCaptureService;
+class CredentialSettingsModel;
+class DictationCoordinator;
+class DictionaryStore;
+class GlobalHotkeyService;
+class HistoryStore;
+class LaunchAtLoginService;
 class OverlayWindowController;
-class TrayIcon;
+class SettingsProviderFactory;
+class TextInsertionService;
 
-// The composition root: builds every long-lived object once and owns it. The only place that
-// picks back ends.
-class AppContainer final {
+// The composition root: builds every long-lived object once, in dependency order, owns them, and
+// keeps the global hotkey in step with the settings. Main thread only.
+class AppContainer final : public QObject {
+    Q_OBJECT
 public:
-    AppContainer();
-    ~AppContainer();
+    static inline const QString fallbackNotice = QStringLiteral("保存的快捷键不可用，已恢复为 Control + Option + Space。");
+
+    explicit AppContainer(AppBackends backends = AppBackends::forThisSession(), QObject* parent = nullptr);
+    ~AppContainer() override;
 
     AppState& state() { return *m_state; }
     AppSettings& settings() { return *m_settings; }
-
-    // A request from a second start: "settings" opens the settings window, "toggle" toggles dictation.
-    void handleCommand(const QString& command);
+    CredentialSettingsModel& credentials() { return *m_credentials; }
+    DictionaryStore& dictionary() { return *m_dictionary; }
+    HistoryStore& history() { return *m_history; }
+    TextInsertionService& textInsertion() { return *m_textInsertion; }
+    AudioCaptureService& audioCapture() { return *m_audioCapture; }
+    DictationCoordinator& coordinator() { return *m_coordinator; }
+    GlobalHotkeyService& hotkey() { return *m_hotkey; }
+    LaunchAtLoginService& launchAtLogin() { return *m_launchAtLogin; }
+    OverlayWindowController& overlay() { return *m_overlay; }
+    HotkeyPreset activeHotkeyPreset() const { return m_activeHotkeyPreset; }
+    // Whether pasting by synthetic keys works in this session.
+    bool canPostInput() const;
 
 private:
-    std::unique_ptr<UserDefaults> m_defaults;
+    void registerSavedHotkey();
+    void applyHotkey(HotkeyPreset preset);
+    std::function<void()> hotkeyAction();
+
+    AppBackends m_backends;
+    HotkeyPreset m_activeHotkeyPreset = HotkeyPreset::controlOptionSpace;
+    QNetworkAccessManager m_network; // the one shared session of every request
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<AppSettings> m_settings;
-    std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<CredentialSettingsModel> m_credentials;
+    std::unique_ptr<DictionaryStore> m_dictionary;
+    std::unique_ptr<TextInsertionService> m_textInsertion;
+    std::unique_ptr<HistoryStore> m_history;
+    std::unique_ptr<AudioCaptureService> m_audioCapture;
+    std::unique_ptr<SettingsProviderFactory> m_providers;
+    std::unique_ptr<DictationCoordinator> m_coordinator;
+    std::unique_ptr<GlobalHotkeyService> m_hotkey;
+    std::unique_ptr<LaunchAtLoginService> m_launchAtLogin;
     std::unique_ptr<OverlayWindowController> m_overlay;
 };
 

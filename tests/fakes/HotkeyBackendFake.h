@@ -21,6 +21,7 @@ public:
     // Controls.
     qint32 installStatus = 0;
     qint32 registerStatus = 0;
+    QList<HotkeyShortcut> heldByOthers; // these are refused with 10, as another client's grab would be
 
     // Records.
     int installCalls = 0;
@@ -57,6 +58,7 @@ public:
         registerCalls.append({shortcut, identifier});
         journal.append(QStringLiteral("register %1").arg(identifier.id));
         if (registerStatus != 0) return registerStatus;
+        if (heldByOthers.contains(shortcut)) return 10;
         handle = ++m_lastHandle;
         active[handle] = {shortcut, identifier};
         return 0;

@@ -107,3 +107,24 @@ bool X11Session::isAvailable() {
 }
 
 } // namespace murmelo
+
+namespace murmelo::x11 {
+
+bool hasCompositingManager() {
+    xcb_connection_t* connection = qtConnection();
+    if (!connection) return false;
+    const QByteArray name = "_NET_WM_CM_S0"; // the default screen, which is the one Qt shows our windows on
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, quint16(name.size()), name.constData()), nullptr);
+    if (!atom) return false;
+    const xcb_atom_t selection = atom->atom;
+    free(atom);
+    if (selection == XCB_ATOM_NONE) return false;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
+    free(owner);
+    return owned;
+}
+
+} // namespace murmelo::x11

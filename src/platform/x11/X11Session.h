@@ -46,3 +46,9 @@ struct X11Session {
 };
 
 } // namespace murmelo
+
+namespace murmelo::x11 {
+// Whether a compositing manager runs on the default screen (it owns _NET_WM_CM_S<n>); without
+// one, translucent windows render black where they should be clear.
+bool hasCompositingManager();
+} // namespace murmelo::x11

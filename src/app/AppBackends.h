@@ -1,0 +1,41 @@
+#pragma once
+
+#include "audio/AudioInputBackend.h"
+#include "dictation/DictationCoordinator.h"
+#include "dictation/DictationProviderFactory.h"
+#include "settings/UserDefaults.h"
+#include "stores/SecretBackend.h"
+#include "system/HotkeyBackend.h"
+#include "system/LoginItemBackend.h"
+#include "system/Pasteboard.h"
+#include "system/SyntheticKeyboard.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace murmelo {
+
+// Everything platform-specific the application is built from. forThisSession() picks the Linux
+// back ends for the running session; tests hand in fakes, temporary paths and short time limits.
+struct AppBackends {
+    std::unique_ptr<UserDefaults> defaults;
+    std::shared_ptr<SecretBackend> secrets;
+    std::unique_ptr<AudioInputBackend> audio;
+    std::unique_ptr<HotkeyBackend> hotkey;
+    std::unique_ptr<Pasteboard> pasteboard;
+    std::unique_ptr<SyntheticKeyboard> keyboard;
+    std::unique_ptr<LoginItemBackend> loginItem;
+    QString dictionaryPath; // empty: the default location
+    QString historyPath;    // empty: the default location
+    std::function<bool()> compositorRunning = [] { return true; };
+    DictationTiming timing;
+    MockProviderDelays mockDelays;
+
+    // X11 back ends when the application runs on X11, otherwise the null ones that fail with
+    // their documented statuses; the real keyring, audio server and autostart folder.
+    static AppBackends forThisSession();
+};
+
+} // namespace murmelo

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "AppContainer.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+namespace murmelo {
+
+class TrayIcon;
+
+// Owns the container for the life of the process and presents it: the tray icon with its panel,
+// and the settings window, opened on demand.
+class MurmeloRoot final : public QObject {
+    Q_OBJECT
+public:
+    explicit MurmeloRoot(AppBackends backends = AppBackends::forThisSession(), QObject* parent = nullptr);
+    ~MurmeloRoot() override;
+
+    AppContainer& container() { return *m_container; }
+    TrayIcon& tray() { return *m_tray; }
+
+    // Opens the settings window, or brings it to the front.
+    void openSettings();
+    // A request from a second start: "settings" or "toggle".
+    void handleCommand(const QString& command);
+
+private:
+    std::unique_ptr<AppContainer> m_container;
+    std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<QWidget> m_settingsWindow;
+};
+
+} // namespace murmelo
