@@ -148,6 +148,8 @@ void RecordingOverlayView::refresh() {
         m_icon->setPixmap(symbolIcon(m_symbol).pixmap(m_icon->size()));
     }
     m_title->setText(presentation.title);
+    // The window's name carries what it shows, for assistive tools and window lists.
+    setWindowTitle(QStringLiteral("Murmelo — ") + presentation.title);
 
     QFont detailFont = m_detail->font();
     detailFont.setPixelSize(11);

@@ -225,6 +225,9 @@ void MicrophoneFeeder::run(std::vector<float> frames, bool repeat) {
         position += count;
         m_framesWritten += static_cast<qint64>(count);
         next += blockDuration * count / blockFrames;
+        // A microphone never catches up: when nobody reads the pipe (the source is idle) the time
+        // lost is gone, instead of arriving later as a burst of old audio.
+        if (Clock::now() > next + std::chrono::milliseconds(20)) next = Clock::now();
         std::this_thread::sleep_until(next);
     }
     ::close(fd);

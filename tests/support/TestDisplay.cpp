@@ -374,3 +374,10 @@ bool PasteTarget::waitForText(const QString& expected, std::chrono::milliseconds
 }
 
 } // namespace murmelo::test
+
+namespace murmelo::test {
+QString PasteTarget::keyLog() const {
+    QFile file(m_files.filePath(QStringLiteral("text.keys")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+} // namespace murmelo::test

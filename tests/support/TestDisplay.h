@@ -90,6 +90,8 @@ public:
     int changes() const;
     qint64 lastChangeNs() const;
     bool waitForText(const QString& expected, std::chrono::milliseconds limit);
+    // The key events the field has seen, one per line ("<ns> press|release <key> mods <mods>").
+    QString keyLog() const;
 
     static QString programPath();
 

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTimer>
+#include <QKeyEvent>
 
 #include <cstdio>
 #include <ctime>
@@ -48,6 +49,21 @@ int main(int argc, char* argv[]) {
         changes.flush();
     });
 
+    // Every key event the field sees, for diagnosing a paste that did not arrive.
+    struct KeyLog final : QObject {
+        QFile file;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+                auto* key = static_cast<QKeyEvent*>(event);
+                file.write(QByteArray::number(monotonicNs()) + (event->type() == QEvent::KeyPress ? " press " : " release ") +
+                           QByteArray::number(key->key(), 16) + " mods " + QByteArray::number(int(key->modifiers()), 16) + '\n');
+                file.flush();
+            }
+            return false;
+        }
+    } keyLog;
+    keyLog.file.setFileName(textPath + QStringLiteral(".keys"));
+    if (keyLog.file.open(QIODevice::WriteOnly | QIODevice::Append)) editor.installEventFilter(&keyLog);
     editor.show();
     editor.activateWindow();
     editor.setFocus();
