@@ -60,27 +60,33 @@ QJsonObject jsonOf(const QByteArray& bytes) {
     return QJsonDocument::fromJson(bytes).object();
 }
 
-} // namespace
+// The product's objects on loopback services, fake keyring, fake clipboard and keyboard, and a
+// microphone the test feeds from a thread of its own.
+struct Rig {
+    test::TestEnvironment environment;
+    fake::FakeServices server;
+    std::unique_ptr<ProviderConfiguration> endpoints;
+    UserDefaults defaults{environment.root() + "/settings.json"};
+    AppSettings settings{defaults};
+    std::shared_ptr<SecretBackendFake> secrets = std::make_shared<SecretBackendFake>();
+    KeychainStore keychain{secrets};
+    QNetworkAccessManager network;
+    std::unique_ptr<SettingsProviderFactory> providers;
+    DictionaryStore dictionary{environment.root() + "/dictionary.json"};
+    HistoryStore history{environment.root() + "/history.json"};
+    // A wall clock the test moves, so the recorded duration is known exactly.
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    AppState state{nullptr, [this] { return now; }};
+    AudioCapturingFake microphone;
+    PasteboardFake pasteboard;
+    SyntheticKeyboardFake keyboard;
+    TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
+    std::unique_ptr<DictationCoordinator> coordinator;
 
-class DictationEndToEndTest : public QObject {
-    Q_OBJECT
-private slots:
-    void speechBecomesInsertedTextAndHistory_data() {
-        QTest::addColumn<RefinementProviderKind>("refinement");
-        QTest::newRow("responses") << RefinementProviderKind::openAI;
-        QTest::newRow("chat completions") << RefinementProviderKind::deepSeek;
-    }
-    void speechBecomesInsertedTextAndHistory() {
-        QFETCH(RefinementProviderKind, refinement);
-        QString error;
-        const QList<QByteArray> chunks = speechChunks(&error);
-        QVERIFY2(chunks.size() > 20, qPrintable(error));
-
-        test::TestEnvironment environment;
+    explicit Rig(RefinementProviderKind refinement) {
         environment.unset("OPENAI_API_KEY");
         environment.unset("DEEPSEEK_API_KEY");
-        fake::FakeServices server;
-        QVERIFY(server.listen());
+        if (!server.listen()) qFatal("the loopback services cannot listen");
         server.script.realtime.transcript = transcript;
         server.script.realtime.deltas = QStringList{"我们下周二", "发布 Murmelo 的新版本"};
         // A delta while the user still speaks, as the service sends them.
@@ -93,69 +99,84 @@ private slots:
         server.script.refinedText = refined;
 
         const QString base = server.baseUrl().toString();
-        const ProviderConfiguration endpoints(
+        endpoints = std::make_unique<ProviderConfiguration>(
             [base](const char* name) {
                 const QByteArray variable(name);
                 return variable == "MURMELO_OPENAI_BASE_URL" || variable == "MURMELO_DEEPSEEK_BASE_URL"
                            ? base
                            : QString();
             },
-            [](const QString& line) { QFAIL(qPrintable(line)); });
-
-        UserDefaults defaults(environment.root() + "/settings.json");
-        AppSettings settings(defaults);
+            [](const QString& line) { qWarning("%s", qPrintable(line)); });
         settings.setUseMockProviders(false);
         settings.setSaveHistory(true);
         settings.setRefinementProvider(refinement);
-        auto secrets = std::make_shared<SecretBackendFake>();
-        KeychainStore keychain(secrets);
         keychain.save(openAIKey, CredentialKind::openAI);
         keychain.save(deepSeekKey, CredentialKind::deepSeek);
-        QNetworkAccessManager network;
-        SettingsProviderFactory providers(settings, keychain, &network, endpoints);
+        providers = std::make_unique<SettingsProviderFactory>(settings, keychain, &network, *endpoints);
 
-        DictionaryStore dictionary(environment.root() + "/dictionary.json");
         DictionaryEntry term;
         term.canonical = QStringLiteral("Murmelo");
         term.aliases = {QStringLiteral("木木咯")};
         term.kind = DictionaryEntryKind::product;
-        QVERIFY(dictionary.add(term));
-        HistoryStore history(environment.root() + "/history.json");
+        dictionary.add(term);
 
-        // A wall clock the test moves, so the recorded duration is known exactly.
-        QDateTime now = QDateTime::currentDateTimeUtc();
-        AppState state(nullptr, [&now] { return now; });
-        AudioCapturingFake microphone;
-        PasteboardFake pasteboard;
-        SyntheticKeyboardFake keyboard;
-        TextInsertionService insertion(pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms});
-        DictationCoordinator coordinator(state, settings, dictionary, history, providers, microphone,
-                                         insertion, pasteboard, DictationTiming{10s, 10s, 50ms, 5s});
+        coordinator = std::make_unique<DictationCoordinator>(state, settings, dictionary, history, *providers,
+                                                             microphone, insertion, pasteboard,
+                                                             DictationTiming{10s, 10s, 50ms, 5s});
+    }
 
-        coordinator.toggleDictation();
-        QTRY_COMPARE_WITH_TIMEOUT(state.phase(), DictationPhase::recording(), 10000);
-        // The capture thread pushes every chunk without waiting for the network.
-        std::thread capture([&microphone, &chunks] {
+    // The capture thread pushes every chunk without waiting for the network. (The handler was
+    // installed on this thread before, and stop() comes after the join.)
+    void speak(const QList<QByteArray>& chunks) {
+        std::thread capture([this, &chunks] {
             for (const QByteArray& chunk : chunks)
                 microphone.deliver(chunk);
         });
         capture.join();
-        QTRY_COMPARE_WITH_TIMEOUT(state.partialTranscript(), QStringLiteral("我们"), 10000);
-        now = now.addMSecs(3200);
-        QTRY_COMPARE(state.recordingDuration(), 3.2); // the overlay's clock has caught up
+    }
+};
+
+} // namespace
+
+class DictationEndToEndTest : public QObject {
+    Q_OBJECT
+
+    QList<QByteArray> m_chunks;
+
+private slots:
+    void initTestCase() {
+        QString error;
+        m_chunks = speechChunks(&error);
+        QVERIFY2(m_chunks.size() > 20, qPrintable(error));
+    }
+
+    void speechBecomesInsertedTextAndHistory_data() {
+        QTest::addColumn<RefinementProviderKind>("refinement");
+        QTest::newRow("responses") << RefinementProviderKind::openAI;
+        QTest::newRow("chat completions") << RefinementProviderKind::deepSeek;
+    }
+    void speechBecomesInsertedTextAndHistory() {
+        QFETCH(RefinementProviderKind, refinement);
+        Rig rig(refinement);
+        rig.coordinator->toggleDictation();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.phase(), DictationPhase::recording(), 10000);
+        rig.speak(m_chunks);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.partialTranscript(), QStringLiteral("我们"), 10000);
+        rig.now = rig.now.addMSecs(3200);
+        QTRY_COMPARE(rig.state.recordingDuration(), 3.2); // the overlay's clock has caught up
 
         QElapsedTimer sinceStop;
         sinceStop.start();
-        coordinator.toggleDictation();
-        QTRY_COMPARE_WITH_TIMEOUT(state.phase(), DictationPhase::success(), 15000);
+        rig.coordinator->toggleDictation();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.phase(), DictationPhase::success(), 15000);
         const double observedStopToSuccess = sinceStop.nsecsElapsed() / 1e9;
 
         // The server heard the session set-up, every chunk in order, and the commit.
-        QCOMPARE(server.sessions.size(), 1);
-        const fake::RecordedSession& session = server.sessions.first();
+        QCOMPARE(rig.server.sessions.size(), 1);
+        const fake::RecordedSession& session = rig.server.sessions.first();
         QCOMPARE(session.authorization, ("Bearer " + openAIKey).toUtf8());
         QCOMPARE(session.target, QByteArray("/v1/realtime?model=gpt-live-transcribe"));
-        QCOMPARE(session.frames.size(), chunks.size() + 2);
+        QCOMPARE(session.frames.size(), m_chunks.size() + 2);
         const QJsonObject update = jsonOf(session.frames.first().data);
         QCOMPARE(update.value("type").toString(), QStringLiteral("session.update"));
         const QJsonObject transcription = update.value("session")
@@ -169,18 +190,18 @@ private slots:
         QCOMPARE(transcription.value("prompt").toString(), DictationCoordinator::contextPrompt);
         QCOMPARE(transcription.value("keywords").toArray(), QJsonArray({"Murmelo", "木木咯"}));
         QCOMPARE(transcription.value("languages").toArray(), QJsonArray({"zh-cn", "en"}));
-        for (qsizetype i = 0; i < chunks.size(); ++i) {
+        for (qsizetype i = 0; i < m_chunks.size(); ++i) {
             const QJsonObject append = jsonOf(session.frames.at(i + 1).data);
             QCOMPARE(append.value("type").toString(), QStringLiteral("input_audio_buffer.append"));
-            QVERIFY2(QByteArray::fromBase64(append.value("audio").toString().toLatin1()) == chunks.at(i),
+            QVERIFY2(QByteArray::fromBase64(append.value("audio").toString().toLatin1()) == m_chunks.at(i),
                      qPrintable(QStringLiteral("chunk %1").arg(i)));
         }
         QCOMPARE(jsonOf(session.frames.last().data).value("type").toString(),
                  QStringLiteral("input_audio_buffer.commit"));
 
         // One refinement request with the transcript and the glossary, to the service of the settings.
-        QCOMPARE(server.requests.size(), 1);
-        const fake::RecordedRequest& request = server.requests.first();
+        QCOMPARE(rig.server.requests.size(), 1);
+        const fake::RecordedRequest& request = rig.server.requests.first();
         const bool responses = refinement == RefinementProviderKind::openAI;
         QCOMPARE(request.target, responses ? QByteArray("/v1/responses") : QByteArray("/chat/completions"));
         QCOMPARE(request.headers.value("authorization"),
@@ -189,14 +210,14 @@ private slots:
         QVERIFY(QString::fromUtf8(request.body).contains(QStringLiteral("木木咯")));
 
         // Inserted: on the clipboard and pasted once.
-        QCOMPARE(state.rawTranscript(), transcript);
-        QCOMPARE(state.finalText(), refined);
-        QCOMPARE(pasteboard.string(), refined);
-        QCOMPARE(keyboard.pastes, 1);
-        QCOMPARE(state.statusDetail(), DictationCoordinator::statusInserted);
+        QCOMPARE(rig.state.rawTranscript(), transcript);
+        QCOMPARE(rig.state.finalText(), refined);
+        QCOMPARE(rig.pasteboard.string(), refined);
+        QCOMPARE(rig.keyboard.pastes, 1);
+        QCOMPARE(rig.state.statusDetail(), DictationCoordinator::statusInserted);
 
         // And kept.
-        const QList<HistoryEntry> entries = test::run(history.allEntries());
+        const QList<HistoryEntry> entries = test::run(rig.history.allEntries());
         QCOMPARE(entries.size(), 1);
         QCOMPARE(entries.first().text, refined);
         QCOMPARE(entries.first().mode, InputMode::smartDictation);
@@ -204,9 +225,35 @@ private slots:
         QVERIFY(entries.first().completionLatency > 0);
         QVERIFY(entries.first().completionLatency <= observedStopToSuccess);
 
-        QTRY_COMPARE(state.phase(), DictationPhase::idle());
-        QVERIFY(!coordinator.hasSession());
-        QTRY_VERIFY_WITH_TIMEOUT(server.sessions.first().closed, 5000);
+        QTRY_COMPARE(rig.state.phase(), DictationPhase::idle());
+        QVERIFY(!rig.coordinator->hasSession());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.sessions.first().closed, 5000);
+    }
+
+    void refinementFailureKeepsTheTranscriptOnTheClipboard() {
+        Rig rig(RefinementProviderKind::openAI);
+        rig.server.script.responses.status = 500;
+        rig.coordinator->toggleDictation();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.phase(), DictationPhase::recording(), 10000);
+        rig.speak(m_chunks);
+        rig.coordinator->toggleDictation();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.phase(),
+                                  DictationPhase::error("文字整理服务请求失败（HTTP 500）。"), 15000);
+        QCOMPARE(rig.pasteboard.string(), transcript);
+        QCOMPARE(rig.keyboard.postAttempts, 0);
+        QVERIFY(test::run(rig.history.allEntries()).isEmpty());
+        QVERIFY(!rig.coordinator->hasSession());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.sessions.first().closed, 5000);
+    }
+
+    void refusedSessionNeverStartsTheMicrophone() {
+        Rig rig(RefinementProviderKind::openAI);
+        rig.server.script.realtime.rejectStatus = 503;
+        rig.coordinator->toggleDictation();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.phase(), DictationPhase::error("网络请求失败（-1011）。"), 10000);
+        QCOMPARE(rig.microphone.starts, 0);
+        QVERIFY(rig.pasteboard.operations.isEmpty()); // no earlier transcript to copy again
+        QVERIFY(!rig.coordinator->isStarting());
     }
 };
 
