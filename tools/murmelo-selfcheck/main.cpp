@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "evaluation/MurmeloSmokeTestSuite.h"
 #include "pulse/AudioInputBackendPulse.h"
+#include "refinement/PromptLibrary.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -20,6 +21,10 @@ void printLine(std::FILE* stream, const QString& line) {
 QCoro::Task<> selfCheck(murmelo::AudioInputBackend* audio, QCoreApplication* application) {
     murmelo::SmokeTestOptions options;
     options.onCheckPassed = [](const QString& name) { printLine(stdout, name); };
+    // The bundle the application would use. Without one, the prompt check reports the missing
+    // resource and the tool exits with status 1, instead of the application's stop on a missing bundle.
+    const QStringList candidates = murmelo::ResourceBundle::candidates();
+    options.bundleDirectory = murmelo::ResourceBundle::firstExisting(candidates).value_or(candidates.first());
     int status = 1;
     try {
         const QStringList passed = co_await murmelo::MurmeloSmokeTestSuite::run(*audio, options);
