@@ -365,6 +365,13 @@ private slots:
         rig.providers.transcription.sendDelay = 1ms;
         rig.providers.transcription.finishDelay = 3ms;
         rig.providers.refinement.delay = 3ms;
+        // Every fifth microphone start fails, and a session takes a moment to cancel: toggles also
+        // land while a failed start is still cleaning up.
+        auto microphoneStarts = std::make_shared<int>(0);
+        rig.microphone.failStartWith = [microphoneStarts] {
+            if (++*microphoneStarts % 5 == 0) throw NetworkError(NetworkError::cannotConnectToHost);
+        };
+        rig.providers.transcription.cancelDelay = 2ms;
         int violations = 0;
         QObject::connect(&rig.state, &AppState::phaseChanged, [&](const DictationPhase& phase) {
             // The microphone may only run while recording (it starts just before the phase flips).
