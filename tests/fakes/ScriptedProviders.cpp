@@ -30,7 +30,8 @@ QCoro::Task<> ScriptedTranscriptionProvider::sendAudio(QByteArray chunk) {
         throw TranscriptionProviderError(TranscriptionProviderError::Case::connectionClosed);
     if (m_script.sendDelay.count() > 0) co_await sleepFor(m_script.sendDelay, &m_waits);
     if (record->chunks.isEmpty() && m_onPartial)
-        for (const QString& partial : m_script.partialsOnFirstChunk) m_onPartial(partial);
+        for (const QString& partial : m_script.partialsOnFirstChunk)
+            m_onPartial(partial);
     record->chunks.append(chunk);
 }
 
@@ -49,7 +50,8 @@ QCoro::Task<> ScriptedTranscriptionProvider::cancel() {
     record->sessionOpen = false;
     m_onPartial = nullptr;
     m_waits.cancelAll();
-    co_return;
+    // A separate wait, so the cancellation above does not cut it short.
+    if (m_script.cancelDelay.count() > 0) co_await sleepFor(m_script.cancelDelay);
 }
 
 ScriptedRefinementProvider::ScriptedRefinementProvider(Script script, ProviderCensus* census,
@@ -84,7 +86,8 @@ DictationProviders ScriptedProviderFactory::makeProviders() {
     auto transcriptionProvider = std::make_unique<ScriptedTranscriptionProvider>(transcription, &census);
     sessions.append(transcriptionProvider->record);
     providers.transcription = std::move(transcriptionProvider);
-    providers.refinement = std::make_unique<ScriptedRefinementProvider>(refinement, &census, refinementRequests);
+    providers.refinement =
+        std::make_unique<ScriptedRefinementProvider>(refinement, &census, refinementRequests);
     return providers;
 }
 

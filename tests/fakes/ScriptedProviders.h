@@ -28,14 +28,15 @@ struct ProviderCensus {
 class ScriptedTranscriptionProvider final : public SpeechTranscriptionProvider {
 public:
     struct Script {
-        std::function<void()> failStart;               // throws
-        std::optional<int> failSendAfterChunks;         // sendAudio throws from this chunk on
+        std::function<void()> failStart;        // throws
+        std::optional<int> failSendAfterChunks; // sendAudio throws from this chunk on
         std::chrono::milliseconds sendDelay{0};
         std::optional<TranscriptionResult> result = TranscriptionResult{QStringLiteral("原始转写"), {}};
-        std::function<void()> failFinish;              // throws instead of answering
-        bool finishNeverAnswers = false;                // waits until cancelled
+        std::function<void()> failFinish; // throws instead of answering
+        bool finishNeverAnswers = false;  // waits until cancelled
         std::chrono::milliseconds finishDelay{0};
         QStringList partialsOnFirstChunk;
+        std::chrono::milliseconds cancelDelay{0}; // cancel() returns after this long
     };
 
     ScriptedTranscriptionProvider(Script script, ProviderCensus* census);
@@ -71,7 +72,8 @@ public:
         bool neverAnswers = false;
         std::chrono::milliseconds delay{0};
     };
-    ScriptedRefinementProvider(Script script, ProviderCensus* census, std::shared_ptr<QList<RefinementRequest>> requests);
+    ScriptedRefinementProvider(Script script, ProviderCensus* census,
+                               std::shared_ptr<QList<RefinementRequest>> requests);
     ~ScriptedRefinementProvider() override;
 
     QCoro::Task<QString> refine(RefinementRequest request) override;
@@ -93,7 +95,8 @@ public:
     std::function<void()> failMake; // throws, as a missing key does
     ProviderCensus census;
     QList<std::shared_ptr<ScriptedTranscriptionProvider::Record>> sessions;
-    std::shared_ptr<QList<RefinementRequest>> refinementRequests = std::make_shared<QList<RefinementRequest>>();
+    std::shared_ptr<QList<RefinementRequest>> refinementRequests =
+        std::make_shared<QList<RefinementRequest>>();
 
     DictationProviders makeProviders() override;
 };

@@ -28,10 +28,11 @@ struct DictationCoordinator::Session {
     bool sendStopped = false;
 };
 
-DictationCoordinator::DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary,
-                                           HistoryStore& history, DictationProviderFactory& providers,
-                                           AudioCapturing& audioCapture, TextInsertionService& textInsertion,
-                                           Pasteboard& pasteboard, Timing timing, QObject* parent)
+DictationCoordinator::DictationCoordinator(AppState& state, AppSettings& settings,
+                                           DictionaryStore& dictionary, HistoryStore& history,
+                                           DictationProviderFactory& providers, AudioCapturing& audioCapture,
+                                           TextInsertionService& textInsertion, Pasteboard& pasteboard,
+                                           Timing timing, QObject* parent)
     : QObject(parent)
     , m_state(state)
     , m_settings(settings)
@@ -108,14 +109,13 @@ QCoro::Task<> DictationCoordinator::startDictation() {
         failure = std::current_exception();
     }
     if (failure) {
-        m_starting = false;
-        co_await cleanupAfterFailure(messageOf(failure));
+        co_await finishFailedStart(messageOf(failure));
         co_return;
     }
     m_session = session;
 
-    const TranscriptionContext context{contextPrompt, m_dictionary.keywords(),
-                                       {QStringLiteral("zh-cn"), QStringLiteral("en")}};
+    const TranscriptionContext context{
+        contextPrompt, m_dictionary.keywords(), {QStringLiteral("zh-cn"), QStringLiteral("en")}};
     const quint64 dictation = session->dictation;
     auto onPartial = [self, dictation](const QString& delta) {
         // Any thread: only hop to the main thread, where the state lives.
@@ -134,8 +134,7 @@ QCoro::Task<> DictationCoordinator::startDictation() {
     }
     if (!self) co_return;
     if (failure) {
-        m_starting = false;
-        co_await cleanupAfterFailure(messageOf(failure));
+        co_await finishFailedStart(messageOf(failure));
         co_return;
     }
 
@@ -154,12 +153,20 @@ QCoro::Task<> DictationCoordinator::startDictation() {
         failure = std::current_exception();
     }
     if (!self) co_return;
-    m_starting = false;
     if (failure) {
-        co_await cleanupAfterFailure(messageOf(failure));
+        co_await finishFailedStart(messageOf(failure));
         co_return;
     }
+    m_starting = false;
     m_state.beginRecording();
+}
+
+// The start stays in progress until its clean-up is over: a toggle meanwhile would otherwise open a
+// second dictation whose microphone runs on under the error this clean-up then shows.
+QCoro::Task<> DictationCoordinator::finishFailedStart(QString message) {
+    QPointer self(this);
+    co_await cleanupAfterFailure(std::move(message));
+    if (self) m_starting = false;
 }
 
 QCoro::Task<> DictationCoordinator::stopDictation() {
@@ -177,7 +184,8 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
         const bool drained = co_await Completion::wait(session->sendDone, m_timing.finish);
         if (!self) co_return;
         if (!drained) {
-            co_await cleanupAfterFailure(DictationCoordinatorError(DictationCoordinatorError::Case::timedOut).description());
+            co_await cleanupAfterFailure(
+                DictationCoordinatorError(DictationCoordinatorError::Case::timedOut).description());
             co_return;
         }
         if (session->sendError) {
@@ -198,8 +206,8 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
         provider->cancel();
     };
     try {
-        transcript = co_await withTimeout<TranscriptionResult>(m_timing.finish, session->transcription->finish(),
-                                                               cancelTranscription, m_timing.cancelGrace);
+        transcript = co_await withTimeout<TranscriptionResult>(
+            m_timing.finish, session->transcription->finish(), cancelTranscription, m_timing.cancelGrace);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -214,7 +222,9 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
 
     const RefinementRequest request{transcript.text, m_settings.inputMode(), m_dictionary.glossaryText()};
     QString refined;
-    const std::function<void()> cancelRefinement = [provider = session->refinement.get()] { provider->cancel(); };
+    const std::function<void()> cancelRefinement = [provider = session->refinement.get()] {
+        provider->cancel();
+    };
     try {
         refined = co_await withTimeout<QString>(m_timing.refinement, session->refinement->refine(request),
                                                 cancelRefinement, m_timing.cancelGrace);
@@ -233,7 +243,8 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     if (!self) co_return;
     m_state.setStatusDetail(outcome == TextInsertionResult::copiedOnly ? statusCopiedOnly : statusInserted);
     m_state.transition(DictationPhase::success());
-    const double latency = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopRequested).count();
+    const double latency =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stopRequested).count();
 
     if (m_settings.saveHistory()) {
         HistoryEntry entry;

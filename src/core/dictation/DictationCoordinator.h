@@ -37,15 +37,15 @@ class DictationCoordinator final : public QObject {
 public:
     using Timing = DictationTiming;
 
-    static inline const QString contextPrompt =
-        QStringLiteral("Personal Mandarin dictation with occasional English product names and technical terms.");
+    static inline const QString contextPrompt = QStringLiteral(
+        "Personal Mandarin dictation with occasional English product names and technical terms.");
     static inline const QString statusInserted = QStringLiteral("已写入当前应用");
     static inline const QString statusCopiedOnly = QStringLiteral("无法自动粘贴，结果已保留在剪贴板");
 
-    DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary, HistoryStore& history,
-                         DictationProviderFactory& providers, AudioCapturing& audioCapture,
-                         TextInsertionService& textInsertion, Pasteboard& pasteboard, Timing timing = {},
-                         QObject* parent = nullptr);
+    DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary,
+                         HistoryStore& history, DictationProviderFactory& providers,
+                         AudioCapturing& audioCapture, TextInsertionService& textInsertion,
+                         Pasteboard& pasteboard, Timing timing = {}, QObject* parent = nullptr);
     ~DictationCoordinator() override;
 
     // Returns at once; what it does is decided by the phase when its turn on the event loop comes.
@@ -68,6 +68,7 @@ private:
     QCoro::Task<> startDictation();
     QCoro::Task<> stopDictation();
     QCoro::Task<> cleanupAfterFailure(QString message);
+    QCoro::Task<> finishFailedStart(QString message);
     static QCoro::Task<> sendChunks(std::shared_ptr<Session> session);
     static QString messageOf(std::exception_ptr error);
 

@@ -44,17 +44,19 @@ struct Rig {
     // The product's factory, for the cycles that run the real mocks and key checks.
     std::shared_ptr<SecretBackendFake> secrets = std::make_shared<SecretBackendFake>();
     QNetworkAccessManager network;
-    SettingsProviderFactory productProviders{settings, KeychainStore(secrets), &network,
-                                             ProviderConfiguration::current(), {1ms, 1ms}};
+    SettingsProviderFactory productProviders{
+        settings, KeychainStore(secrets), &network, ProviderConfiguration::current(), {1ms, 1ms}};
     QList<DictationPhase> phases;
     std::unique_ptr<DictationCoordinator> coordinator;
 
-    explicit Rig(DictationCoordinator::Timing timing = {200ms, 200ms, 50ms, 500ms}, bool useProductProviders = false) {
+    explicit Rig(DictationCoordinator::Timing timing = {200ms, 200ms, 50ms, 500ms},
+                 bool useProductProviders = false) {
         coordinator = std::make_unique<DictationCoordinator>(
             state, settings, dictionary, history,
-            useProductProviders ? static_cast<DictationProviderFactory&>(productProviders) : providers, microphone,
-            insertion, pasteboard, timing);
-        QObject::connect(&state, &AppState::phaseChanged, [this](const DictationPhase& phase) { phases << phase; });
+            useProductProviders ? static_cast<DictationProviderFactory&>(productProviders) : providers,
+            microphone, insertion, pasteboard, timing);
+        QObject::connect(&state, &AppState::phaseChanged,
+                         [this](const DictationPhase& phase) { phases << phase; });
     }
 
     // Providers may outlive the coordinator by a few event-loop turns (their last sends finish);
@@ -62,19 +64,22 @@ struct Rig {
     ~Rig() {
         coordinator.reset();
         QDeadlineTimer deadline(3000);
-        while (providers.census.alive > 0 && !deadline.hasExpired()) QTest::qWait(1);
+        while (providers.census.alive > 0 && !deadline.hasExpired())
+            QTest::qWait(1);
     }
 
     bool waitFor(const DictationPhase& phase, int timeoutMs = 3000) {
         QDeadlineTimer deadline(timeoutMs);
-        while (!(state.phase() == phase) && !deadline.hasExpired()) QTest::qWait(1);
+        while (!(state.phase() == phase) && !deadline.hasExpired())
+            QTest::qWait(1);
         return state.phase() == phase;
     }
     // Starts a dictation and feeds it `chunks` chunks of 4800 bytes.
     bool record(int chunks = 3) {
         coordinator->toggleDictation();
         if (!waitFor(DictationPhase::recording())) return false;
-        for (int i = 0; i < chunks; ++i) microphone.deliver(QByteArray(4800, char(i)));
+        for (int i = 0; i < chunks; ++i)
+            microphone.deliver(QByteArray(4800, char(i)));
         return true;
     }
     QCoro::Task<QList<HistoryEntry>> historyEntries() { return history.allEntries(); }
@@ -95,9 +100,10 @@ private slots:
         QCOMPARE(mock.state.statusDetail(), DictationCoordinator::statusInserted);
         QCOMPARE(mock.keyboard.pastes, 1);
         QVERIFY(mock.waitFor(DictationPhase::idle()));
-        QCOMPARE(mock.phases, QList<DictationPhase>({DictationPhase::recording(), DictationPhase::transcribing(),
-                                                     DictationPhase::refining(), DictationPhase::inserting(),
-                                                     DictationPhase::success(), DictationPhase::idle()}));
+        QCOMPARE(mock.phases,
+                 QList<DictationPhase>({DictationPhase::recording(), DictationPhase::transcribing(),
+                                        DictationPhase::refining(), DictationPhase::inserting(),
+                                        DictationPhase::success(), DictationPhase::idle()}));
         QCOMPARE(mock.state.rawTranscript(), MockSpeechTranscriptionProvider::transcriptText());
         QCOMPARE(mock.state.finalText(), MockTextRefinementProvider::smartDictationText());
         QVERIFY(!mock.microphone.isRecording());
@@ -152,13 +158,20 @@ private slots:
         QTest::addColumn<int>("where");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("pasteboard"); // what the clipboard holds afterwards
-        QTest::newRow("session cannot open") << 0 << "语音识别失败：quota" << "";
-        QTest::newRow("microphone cannot start") << 1 << "无法连接服务器。" << "";
-        QTest::newRow("a chunk could not be sent") << 2 << "语音识别连接已断开。" << "";
-        QTest::newRow("transcription failed") << 3 << "没有识别到有效语音。" << "";
-        QTest::newRow("final transcript too late") << 4 << "AI 处理超时，原始转写已保留到剪贴板。" << "";
-        QTest::newRow("refinement failed") << 5 << "文字整理服务请求失败（HTTP 500）。" << "原始转写";
-        QTest::newRow("refinement too late") << 6 << "AI 处理超时，原始转写已保留到剪贴板。" << "原始转写";
+        QTest::newRow("session cannot open") << 0 << "语音识别失败：quota"
+                                             << "";
+        QTest::newRow("microphone cannot start") << 1 << "无法连接服务器。"
+                                                 << "";
+        QTest::newRow("a chunk could not be sent") << 2 << "语音识别连接已断开。"
+                                                   << "";
+        QTest::newRow("transcription failed") << 3 << "没有识别到有效语音。"
+                                              << "";
+        QTest::newRow("final transcript too late") << 4 << "AI 处理超时，原始转写已保留到剪贴板。"
+                                                   << "";
+        QTest::newRow("refinement failed") << 5 << "文字整理服务请求失败（HTTP 500）。"
+                                           << "原始转写";
+        QTest::newRow("refinement too late") << 6 << "AI 处理超时，原始转写已保留到剪贴板。"
+                                             << "原始转写";
     }
     void failuresEndInTheirMessageWithNothingLeftOpen() {
         QFETCH(int, where);
@@ -168,7 +181,9 @@ private slots:
         auto& script = rig.providers.transcription;
         switch (where) {
         case 0:
-            script.failStart = [] { throw TranscriptionProviderError(TranscriptionProviderError::Case::server, "quota"); };
+            script.failStart = [] {
+                throw TranscriptionProviderError(TranscriptionProviderError::Case::server, "quota");
+            };
             break;
         case 1:
             rig.microphone.failStartWith = [] { throw NetworkError(NetworkError::cannotConnectToHost); };
@@ -177,7 +192,9 @@ private slots:
             script.failSendAfterChunks = 1;
             break;
         case 3:
-            script.failFinish = [] { throw TranscriptionProviderError(TranscriptionProviderError::Case::emptyTranscript); };
+            script.failFinish = [] {
+                throw TranscriptionProviderError(TranscriptionProviderError::Case::emptyTranscript);
+            };
             break;
         case 4:
             script.finishNeverAnswers = true;
@@ -192,7 +209,8 @@ private slots:
         rig.coordinator->toggleDictation();
         if (where >= 2) {
             QVERIFY(rig.waitFor(DictationPhase::recording()));
-            for (int i = 0; i < 3; ++i) rig.microphone.deliver(QByteArray(10, 'a'));
+            for (int i = 0; i < 3; ++i)
+                rig.microphone.deliver(QByteArray(10, 'a'));
             rig.coordinator->toggleDictation();
         }
         QVERIFY(rig.waitFor(DictationPhase::error(message)));
@@ -202,6 +220,43 @@ private slots:
         QTRY_COMPARE(rig.providers.census.alive, 0); // providers released once their work ended
         if (where >= 1 && where <= 4) QVERIFY(rig.providers.sessions.last()->cancels >= 1);
         QCOMPARE(rig.keyboard.pastes, 0);
+    }
+
+    void toggleDuringTheCleanUpOfAFailedStartDoesNotStartAgain_data() {
+        QTest::addColumn<bool>("microphoneFails"); // else the session cannot open
+        QTest::newRow("microphone") << true;
+        QTest::newRow("session") << false;
+    }
+    void toggleDuringTheCleanUpOfAFailedStartDoesNotStartAgain() {
+        QFETCH(bool, microphoneFails);
+        Rig rig;
+        auto failures = std::make_shared<int>(0);
+        if (microphoneFails) {
+            rig.microphone.failStartWith = [failures] {
+                if ((*failures)++ == 0) throw NetworkError(NetworkError::cannotConnectToHost);
+            };
+        } else {
+            // Only the first session fails; its cancel() takes a moment, as a real socket's does.
+            rig.providers.transcription.failStart = [failures] {
+                if ((*failures)++ == 0)
+                    throw TranscriptionProviderError(TranscriptionProviderError::Case::server, "quota");
+            };
+            rig.providers.transcription.cancelDelay = 5ms;
+        }
+        const DictationPhase failed = DictationPhase::error(
+            microphoneFails ? QStringLiteral("无法连接服务器。") : QStringLiteral("语音识别失败：quota"));
+        rig.coordinator->toggleDictation();
+        rig.coordinator->toggleDictation(); // arrives while the failed start still cleans up
+        QVERIFY(rig.waitFor(failed));
+        QTRY_VERIFY(!rig.coordinator->isStarting());
+        // The second press belonged to the failed start: nothing runs under the error.
+        QCOMPARE(rig.state.phase(), failed);
+        QVERIFY(!rig.microphone.isRecording());
+        QVERIFY(!rig.coordinator->hasSession());
+        QCOMPARE(rig.providers.census.created, 2);
+
+        rig.coordinator->toggleDictation(); // the next press starts normally
+        QVERIFY(rig.waitFor(DictationPhase::recording()));
     }
 
     void copiedOnlyStillSucceeds() {
@@ -265,7 +320,8 @@ private slots:
         rig.providers.transcription.partialsOnFirstChunk = {"你", "好"};
         rig.coordinator->toggleDictation();
         QVERIFY(rig.waitFor(DictationPhase::recording()));
-        for (int i = 0; i < 200; ++i) rig.microphone.deliver(QByteArray::number(i));
+        for (int i = 0; i < 200; ++i)
+            rig.microphone.deliver(QByteArray::number(i));
         QTRY_COMPARE(rig.state.partialTranscript(), QStringLiteral("你好"));
         rig.coordinator->toggleDictation();
         QVERIFY(rig.waitFor(DictationPhase::success()));
@@ -274,7 +330,8 @@ private slots:
         QCOMPARE(session.context->keywords, QStringList({"Murmelo", "木木咯"}));
         QCOMPARE(session.context->languages, QStringList({"zh-cn", "en"}));
         QCOMPARE(session.chunks.size(), 200);
-        for (int i = 0; i < 200; ++i) QCOMPARE(session.chunks.at(i), QByteArray::number(i));
+        for (int i = 0; i < 200; ++i)
+            QCOMPARE(session.chunks.at(i), QByteArray::number(i));
     }
 
     void togglesWhileProcessingDoNothing() {
@@ -308,6 +365,13 @@ private slots:
         rig.providers.transcription.sendDelay = 1ms;
         rig.providers.transcription.finishDelay = 3ms;
         rig.providers.refinement.delay = 3ms;
+        // Every fifth microphone start fails, and a session takes a moment to cancel: toggles also
+        // land while a failed start is still cleaning up.
+        auto microphoneStarts = std::make_shared<int>(0);
+        rig.microphone.failStartWith = [microphoneStarts] {
+            if (++*microphoneStarts % 5 == 0) throw NetworkError(NetworkError::cannotConnectToHost);
+        };
+        rig.providers.transcription.cancelDelay = 2ms;
         int violations = 0;
         QObject::connect(&rig.state, &AppState::phaseChanged, [&](const DictationPhase& phase) {
             // The microphone may only run while recording (it starts just before the phase flips).
@@ -328,7 +392,8 @@ private slots:
         while (!settle.hasExpired()) {
             const DictationPhase phase = rig.state.phase();
             if (phase.is(DictationPhase::Kind::recording)) rig.coordinator->toggleDictation();
-            const bool resting = phase.is(DictationPhase::Kind::idle) || phase.is(DictationPhase::Kind::error);
+            const bool resting =
+                phase.is(DictationPhase::Kind::idle) || phase.is(DictationPhase::Kind::error);
             if (resting && !rig.coordinator->isStarting()) break;
             QTest::qWait(5);
         }
@@ -337,7 +402,8 @@ private slots:
         QCOMPARE(rig.providers.census.maximumAlive, 2); // one transcription and one refinement provider
         QTRY_COMPARE(rig.providers.census.alive, 0);
         QVERIFY(!rig.coordinator->hasSession());
-        for (const auto& session : rig.providers.sessions) QVERIFY(!session->sessionOpen);
+        for (const auto& session : rig.providers.sessions)
+            QVERIFY(!session->sessionOpen);
         QVERIFY(rig.providers.census.created >= 20);
     }
 };

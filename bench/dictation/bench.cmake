@@ -1,0 +1,4 @@
+# The coordinator's own costs, on in-process stand-ins: header-only fakes from tests/fakes.
+add_executable(bench_dictation dictation/bench_dictation.cpp)
+target_include_directories(bench_dictation PRIVATE "${PROJECT_SOURCE_DIR}/tests/fakes")
+target_link_libraries(bench_dictation PRIVATE murmelo_core benchmark::benchmark)

@@ -1,0 +1,2 @@
+murmelo_add_test(tst_DictationEndToEnd LABEL integration SOURCES coordinator/tst_DictationEndToEnd.cpp
+  LIBS murmelo_fakes murmelo_fake_services)

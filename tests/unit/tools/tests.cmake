@@ -1,0 +1,2 @@
+murmelo_add_test(tst_SelfCheckTool LABEL unit SOURCES tools/tst_SelfCheckTool.cpp)
+add_dependencies(tst_SelfCheckTool murmelo-selfcheck)
