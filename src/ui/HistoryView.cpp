@@ -16,6 +16,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 namespace murmelo {
 
 namespace {
@@ -113,7 +115,10 @@ HistoryRow::HistoryRow(const HistoryEntry& entry, QWidget* parent)
 }
 
 QString HistoryRow::measurements(const HistoryEntry& entry) {
-    return QString::asprintf("录音 %.1fs · 完成 %.1fs", entry.audioDuration, entry.completionLatency);
+    // The C library's printf, not Qt's formatter: ties round the way printf rounds them.
+    char text[128];
+    std::snprintf(text, sizeof text, "录音 %.1fs · 完成 %.1fs", entry.audioDuration, entry.completionLatency);
+    return QString::fromUtf8(text);
 }
 
 QString HistoryRow::createdAtText(const HistoryEntry& entry) {

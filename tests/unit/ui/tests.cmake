@@ -1,2 +1,4 @@
 murmelo_add_test(tst_MenuBarView LABEL unit SOURCES ui/tst_MenuBarView.cpp LIBS murmelo_ui)
 murmelo_add_test(tst_RecordingOverlay LABEL unit SOURCES ui/tst_RecordingOverlay.cpp LIBS murmelo_ui)
+murmelo_add_test(tst_SettingsGeneralTab LABEL unit SOURCES ui/tst_SettingsGeneralTab.cpp ui/SettingsFixture.h
+  LIBS murmelo_ui murmelo_fakes)
