@@ -6,3 +6,5 @@ murmelo_add_test(tst_ApiKeySettingsTab LABEL unit SOURCES ui/tst_ApiKeySettingsT
   LIBS murmelo_ui murmelo_fakes)
 murmelo_add_test(tst_DictionaryEditorTab LABEL unit SOURCES ui/tst_DictionaryEditorTab.cpp ui/SettingsFixture.h
   LIBS murmelo_ui murmelo_fakes)
+murmelo_add_test(tst_HistoryView LABEL unit SOURCES ui/tst_HistoryView.cpp ui/SettingsFixture.h
+  LIBS murmelo_ui murmelo_fakes)

@@ -1,0 +1,204 @@
+#include "AsyncTest.h"
+#include "SettingsFixture.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+
+using namespace murmelo;
+using test::SettingsFixture;
+
+namespace {
+
+HistoryEntry entry(const QString& text, InputMode mode = InputMode::smartDictation, double audio = 1,
+                   double latency = 1) {
+    HistoryEntry result;
+    result.createdAt = referenceSecondsNow();
+    result.mode = mode;
+    result.text = text;
+    result.audioDuration = audio;
+    result.completionLatency = latency;
+    return result;
+}
+
+QList<HistoryRow*> rows(const SettingsFixture& f) {
+    QList<HistoryRow*> result;
+    for (HistoryRow* row : f.view->findChildren<HistoryRow*>())
+        if (row->isVisibleTo(f.view.get())) result.append(row);
+    return result;
+}
+
+QString rowText(HistoryRow* row, const char* label) {
+    return row->findChild<QLabel*>(label)->text();
+}
+
+} // namespace
+
+class HistoryViewTest : public QObject {
+    Q_OBJECT
+
+    // Opens the history tab of a shown window, which loads the list.
+    static void openHistory(SettingsFixture& f) {
+        f.view->show();
+        f.openTab(3);
+    }
+    static bool showsEmptyState(const SettingsFixture& f) {
+        auto* content = f.find<QStackedWidget>("historyContent");
+        return content->currentWidget()->objectName() == QLatin1String("historyEmptyState");
+    }
+
+private slots:
+    void emptyHistoryShowsTheEmptyState() {
+        SettingsFixture f;
+        openHistory(f);
+        QVERIFY(showsEmptyState(f));
+        QCOMPARE(f.find<QLabel>("historyCount")->text(), QStringLiteral("0 条"));
+        QVERIFY(!f.find<QPushButton>("clearButton")->isEnabled());
+        QCOMPARE(f.find<QLabel>("emptyTitle")->text(), QStringLiteral("暂无历史记录"));
+        QCOMPARE(f.find<QLabel>("emptyDescription")->text(),
+                 QStringLiteral("在常规设置中开启“保存本地历史记录”后，成功结果会保存在这台电脑上。"));
+    }
+
+    void rowsShowModeTextAndMeasurementsNewestFirst() {
+        SettingsFixture f;
+        test::run(f.historyStore.append(entry("first", InputMode::translateToEnglish, 3.25, 1.04)));
+        test::run(f.historyStore.append(entry("second")));
+        openHistory(f);
+        QCOMPARE(f.find<QLabel>("historyCount")->text(), QStringLiteral("2 条"));
+        QVERIFY(!showsEmptyState(f));
+        const auto shown = rows(f);
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(rowText(shown[0], "textLabel"), QStringLiteral("second"));
+        QCOMPARE(rowText(shown[0], "modeLabel"), QStringLiteral("智能口述"));
+        QCOMPARE(rowText(shown[1], "modeLabel"), QStringLiteral("中文转英文"));
+        // printf rounding: 3.25 is exact in binary and rounds to even.
+        QCOMPARE(rowText(shown[1], "measurementsLabel"), QStringLiteral("录音 3.2s · 完成 1.0s"));
+        QVERIFY(!rowText(shown[1], "timeLabel").isEmpty());
+        QCOMPARE(shown[1]->findChild<QPushButton*>("deleteButton")->toolTip(),
+                 QStringLiteral("删除这条历史"));
+    }
+
+    void longTextShowsFiveLinesButCopiesWhole() {
+        SettingsFixture f;
+        QStringList lines;
+        for (int i = 1; i <= 12; ++i)
+            lines.append(QStringLiteral("第 %1 行").arg(i));
+        const QString text = lines.join('\n');
+        test::run(f.historyStore.append(entry(text)));
+        openHistory(f);
+        HistoryRow* row = rows(f).value(0);
+        QVERIFY(row);
+        auto* label = row->findChild<QLabel*>("textLabel");
+        QCOMPARE(label->text(), text);
+        QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+        const int lineSpacing = label->fontMetrics().lineSpacing();
+        QVERIFY2(label->height() <= 5 * lineSpacing, qPrintable(QString::number(label->height())));
+        QVERIFY(label->height() >= 4 * lineSpacing);
+
+        row->findChild<QPushButton*>("copyButton")->click();
+        QCOMPARE(f.pasteboard.operations, QStringList({"clear", "set:" + text}));
+        row->findChild<QAction*>("copyAction")->trigger();
+        QCOMPARE(f.pasteboard.string(), text);
+    }
+
+    void clearAsksFirst() {
+        SettingsFixture f;
+        test::run(f.historyStore.append(entry("keep me")));
+        openHistory(f);
+        auto* view = f.find<HistoryView>("historyView");
+        QVERIFY(!view->isConfirmingClear());
+
+        f.find<QPushButton>("clearButton")->click();
+        QVERIFY(view->isConfirmingClear());
+        auto* box = f.find<QMessageBox>("clearConfirmation");
+        QCOMPARE(box->text(), QStringLiteral("清空所有本地历史记录？"));
+        QCOMPARE(box->informativeText(), QStringLiteral("此操作无法撤销，但不会影响系统剪贴板中的内容。"));
+        f.find<QPushButton>("cancelClearButton")->click();
+        QVERIFY(!view->isConfirmingClear());
+        QCOMPARE(f.history.entries().size(), 1);
+        QVERIFY(QFile::exists(f.historyStore.filePath()));
+
+        f.find<QPushButton>("clearButton")->click();
+        QCOMPARE(f.find<QPushButton>("confirmClearButton")->text(), QStringLiteral("清空"));
+        f.find<QPushButton>("confirmClearButton")->click();
+        QTRY_VERIFY(showsEmptyState(f));
+        QCOMPARE(f.find<QLabel>("historyCount")->text(), QStringLiteral("0 条"));
+        QVERIFY(!QFile::exists(f.historyStore.filePath()));
+        QVERIFY(!f.find<QPushButton>("clearButton")->isEnabled());
+    }
+
+    void deletingEntries_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("trash button") << "button";
+        QTest::newRow("Delete key") << "key";
+        QTest::newRow("context menu") << "menu";
+    }
+    void deletingEntries() {
+        QFETCH(QString, how);
+        SettingsFixture f;
+        test::run(f.historyStore.append(entry("older")));
+        test::run(f.historyStore.append(entry("only one left")));
+        openHistory(f);
+        QCOMPARE(rows(f).size(), 2);
+        const auto remove = [&](HistoryRow* row) {
+            if (how == "button")
+                row->findChild<QPushButton*>("deleteButton")->click();
+            else if (how == "key")
+                QTest::keyClick(row, Qt::Key_Delete);
+            else
+                row->findChild<QAction*>("deleteAction")->trigger();
+        };
+        remove(rows(f).value(1));
+        QTRY_COMPARE(rows(f).size(), 1);
+        QCOMPARE(rowText(rows(f)[0], "textLabel"), QStringLiteral("only one left"));
+        QCOMPARE(test::run(f.historyStore.allEntries()).size(), 1);
+
+        remove(rows(f).value(0));
+        QTRY_VERIFY(showsEmptyState(f));
+        QCOMPARE(f.find<QLabel>("historyCount")->text(), QStringLiteral("0 条"));
+        QCOMPARE(test::run(f.historyStore.allEntries()).size(), 0);
+    }
+
+    void opensAndRefreshesLoadAgain() {
+        SettingsFixture f;
+        openHistory(f);
+        QCOMPARE(f.history.entries().size(), 0);
+        test::run(f.historyStore.append(entry("new dictation")));
+        QCOMPARE(rows(f).size(), 0); // shown after the next load, not by itself
+        f.find<QPushButton>("refreshButton")->click();
+        QTRY_COMPARE(rows(f).size(), 1);
+
+        test::run(f.historyStore.append(entry("another")));
+        f.openTab(0);
+        f.openTab(3);
+        QTRY_COMPARE(rows(f).size(), 2);
+    }
+
+    void aSecondLoadWhileOneRunsIsIgnored() {
+        SettingsFixture f;
+        test::run(f.historyStore.append(entry("one")));
+        QSignalSpy published(&f.history, &HistoryViewModel::entriesChanged);
+        int nested = 0;
+        // Someone asks again while the first load is still under way.
+        connect(&f.history, &HistoryViewModel::isLoadingChanged, this, [&] {
+            if (f.history.isLoading()) {
+                ++nested;
+                f.history.load();
+            }
+        });
+        test::run(f.history.load());
+        QCOMPARE(nested, 1);
+        QCOMPARE(published.count(), 1);
+        QVERIFY(!f.history.isLoading());
+        QCOMPARE(f.history.entries().size(), 1);
+        test::run(f.history.load()); // and once done, loading works again
+        QCOMPARE(published.count(), 2);
+    }
+};
+
+QTEST_MAIN(HistoryViewTest)
+#include "tst_HistoryView.moc"
