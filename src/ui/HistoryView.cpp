@@ -14,8 +14,10 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <cstdio>
 
 namespace murmelo {
@@ -40,6 +42,54 @@ QLabel* symbolLabel(const QString& symbol, int size, QWidget* parent) {
 }
 
 } // namespace
+
+// --- text of at most a few lines ---------------------------------------------------------------
+
+LineLimitedLabel::LineLimitedLabel(const QString& text, int maximumLines, QWidget* parent)
+    : QLabel(text, parent)
+    , m_maximumLines(maximumLines) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+int LineLimitedLabel::heightForWidth(int width) const {
+    const int full = QLabel::heightForWidth(width);
+    const int available = width - 2 * margin() - contentsMargins().left() - contentsMargins().right();
+    // Lay the paragraphs out as the label will and add up the first lines' heights.
+    qreal height = 0;
+    int lines = 0;
+    for (const QString& paragraph : text().split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(std::max(available, 1));
+            height += line.height();
+            if (++lines == m_maximumLines) break;
+        }
+        layout.endLayout();
+        if (lines == m_maximumLines) break;
+    }
+    if (lines < m_maximumLines) return full;
+    return std::min(full, int(std::ceil(height)) + contentsMargins().top() + contentsMargins().bottom() +
+                              2 * margin());
+}
+
+QSize LineLimitedLabel::sizeHint() const {
+    const QSize hint = QLabel::sizeHint();
+    return {hint.width(), heightForWidth(hint.width())};
+}
+
+QSize LineLimitedLabel::minimumSizeHint() const {
+    return {QLabel::minimumSizeHint().width(), 0};
+}
 
 // --- one row ------------------------------------------------------------------------------------
 
@@ -71,16 +121,10 @@ HistoryRow::HistoryRow(const HistoryEntry& entry, QWidget* parent)
     top->addWidget(time);
     layout->addLayout(top);
 
-    auto* text = new QLabel(entry.text, this);
+    auto* text = new LineLimitedLabel(entry.text, maximumTextLines, this);
     text->setObjectName(QStringLiteral("textLabel"));
-    text->setTextFormat(Qt::PlainText);
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // Selecting text must not steal Tab from the row's buttons.
     text->setFocusPolicy(Qt::ClickFocus);
-    text->setMaximumHeight(maximumTextLines * text->fontMetrics().lineSpacing());
-    text->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     layout->addWidget(text);
 
     auto* bottom = new QHBoxLayout;

@@ -3,9 +3,9 @@
 #include "stores/HistoryEntry.h"
 
 #include <QFrame>
+#include <QLabel>
 #include <QWidget>
 
-class QLabel;
 class QMessageBox;
 class QPushButton;
 class QScrollArea;
@@ -16,6 +16,23 @@ namespace murmelo {
 
 class HistoryViewModel;
 class Pasteboard;
+
+// Plain, selectable, wrapping text that shows at most `maximumLines` lines: its height for a
+// width is that of its first lines as laid out there, whatever fonts those lines fall back to.
+class LineLimitedLabel final : public QLabel {
+    Q_OBJECT
+public:
+    LineLimitedLabel(const QString& text, int maximumLines, QWidget* parent = nullptr);
+
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    // The height the whole text would need.
+    int fullHeightForWidth(int width) const { return QLabel::heightForWidth(width); }
+
+private:
+    int m_maximumLines;
+};
 
 // One kept dictation: mode and time, the text (selectable, at most five lines), the measurements,
 // copy and delete. Focusable, so Tab reaches it and Delete removes it.

@@ -101,12 +101,15 @@ SettingsView::SettingsView(AppSettings& settings, CredentialSettingsModel& crede
 QWidget* SettingsView::buildGeneralTab() {
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(12, 12, 12, 12);
-    layout->setSpacing(12);
+    // Tight enough that the whole tab, permissions included, fits the fixed window unscrolled.
+    layout->setContentsMargins(8, 2, 8, 0);
+    layout->setSpacing(4);
 
     auto* group = new QGroupBox(content);
     group->setObjectName(QStringLiteral("generalSection"));
     auto* form = new QFormLayout(group);
+    form->setContentsMargins(10, 4, 10, 4);
+    form->setVerticalSpacing(4);
 
     m_inputMode = picker("inputModePicker", group);
     fillPicker<InputMode>(m_inputMode);
@@ -148,6 +151,8 @@ QWidget* SettingsView::buildGeneralTab() {
     auto* permissions = new QGroupBox(QStringLiteral("系统权限"), content);
     permissions->setObjectName(QStringLiteral("permissionsSection"));
     auto* permissionsLayout = new QVBoxLayout(permissions);
+    permissionsLayout->setContentsMargins(10, 2, 10, 4);
+    permissionsLayout->setSpacing(2);
 
     // A native application needs no microphone permission here: the row always reads authorized,
     // and capture failures surface as capture errors.

@@ -84,25 +84,33 @@ private slots:
 
     void longTextShowsFiveLinesButCopiesWhole() {
         SettingsFixture f;
-        QStringList lines;
-        for (int i = 1; i <= 12; ++i)
-            lines.append(QStringLiteral("第 %1 行").arg(i));
-        const QString text = lines.join('\n');
-        test::run(f.historyStore.append(entry(text)));
+        const auto lines = [](int count) {
+            QStringList result;
+            for (int i = 1; i <= count; ++i)
+                result.append(QStringLiteral("第 %1 行 line").arg(i));
+            return result.join('\n');
+        };
+        test::run(f.historyStore.append(entry(lines(4))));
+        test::run(f.historyStore.append(entry(lines(5))));
+        test::run(f.historyStore.append(entry(lines(12))));
         openHistory(f);
-        HistoryRow* row = rows(f).value(0);
-        QVERIFY(row);
-        auto* label = row->findChild<QLabel*>("textLabel");
-        QCOMPARE(label->text(), text);
-        QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
-        const int lineSpacing = label->fontMetrics().lineSpacing();
-        QVERIFY2(label->height() <= 5 * lineSpacing, qPrintable(QString::number(label->height())));
-        QVERIFY(label->height() >= 4 * lineSpacing);
+        const auto shown = rows(f);
+        QCOMPARE(shown.size(), 3);
+        const auto label = [&](int row) { return shown[row]->findChild<LineLimitedLabel*>("textLabel"); };
+        QTRY_VERIFY(label(0)->height() > 0);
+        // Five lines show whole; a sixth and more are cut at the fifth line.
+        QCOMPARE(label(1)->height(), label(1)->fullHeightForWidth(label(1)->width()));
+        QVERIFY(label(1)->height() > label(2)->height());
+        QCOMPARE(label(0)->height(), label(1)->height());
+        QVERIFY(label(0)->height() < label(0)->fullHeightForWidth(label(0)->width()));
+        QCOMPARE(label(0)->text(), lines(12));
+        QVERIFY(label(0)->textInteractionFlags() & Qt::TextSelectableByMouse);
 
-        row->findChild<QPushButton*>("copyButton")->click();
-        QCOMPARE(f.pasteboard.operations, QStringList({"clear", "set:" + text}));
-        row->findChild<QAction*>("copyAction")->trigger();
-        QCOMPARE(f.pasteboard.string(), text);
+        shown[0]->findChild<QPushButton*>("copyButton")->click();
+        QCOMPARE(f.pasteboard.operations, QStringList({"clear", "set:" + lines(12)}));
+        f.pasteboard.content.reset();
+        shown[0]->findChild<QAction*>("copyAction")->trigger();
+        QCOMPARE(f.pasteboard.string(), lines(12));
     }
 
     void clearAsksFirst() {
