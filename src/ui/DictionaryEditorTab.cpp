@@ -2,6 +2,7 @@
 
 #include "stores/DictionaryStore.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QFormLayout>
@@ -98,6 +99,7 @@ DictionaryEditorTab::DictionaryEditorTab(DictionaryStore& dictionary, QWidget* p
     for (DictionaryEntryKind kind : allDictionaryEntryKinds())
         m_kind->addItem(title(kind), int(kind));
     m_kind->setCurrentIndex(m_kind->findData(int(DictionaryEntryKind::other)));
+    m_kind->installEventFilter(this); // Return on the picker adds, as in the text fields
     formLayout->addRow(QStringLiteral("类型"), m_kind);
     m_add = new QPushButton(QStringLiteral("添加词条"), form);
     m_add->setObjectName(QStringLiteral("addEntryButton"));
@@ -176,6 +178,13 @@ void DictionaryEditorTab::deleteSelected() {
 }
 
 bool DictionaryEditorTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_kind && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_kind->view()->isVisible()) {
+            if (m_add->isEnabled()) addEntry();
+            return true;
+        }
+    }
     if (watched == m_list && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Delete || key == Qt::Key_Backspace) {

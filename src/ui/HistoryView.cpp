@@ -1,6 +1,7 @@
 #include "HistoryView.h"
 
 #include "PhasePresentation.h"
+#include "SettingsWidgets.h"
 #include "stores/HistoryViewModel.h"
 #include "system/Pasteboard.h"
 
@@ -31,13 +32,6 @@ QLabel* captionLabel(const QString& text, QWidget* parent,
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
     label->setForegroundRole(role);
-    return label;
-}
-
-QLabel* symbolLabel(const QString& symbol, int size, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(symbolIcon(symbol).pixmap(size, size));
-    label->setFixedSize(size, size);
     return label;
 }
 
@@ -108,7 +102,7 @@ HistoryRow::HistoryRow(const HistoryEntry& entry, QWidget* parent)
 
     auto* top = new QHBoxLayout;
     top->setSpacing(4);
-    top->addWidget(symbolLabel(systemImage(entry.mode), 14, this));
+    top->addWidget(settingsui::symbol(systemImage(entry.mode), 14, this));
     auto* mode = captionLabel(title(entry.mode), this, QPalette::WindowText);
     QFont modeFont = mode->font();
     modeFont.setWeight(QFont::Medium);
@@ -226,7 +220,7 @@ HistoryView::HistoryView(HistoryViewModel& model, Pasteboard& pasteboard, QWidge
     empty->setObjectName(QStringLiteral("historyEmptyState"));
     auto* emptyLayout = new QVBoxLayout(empty);
     emptyLayout->addStretch();
-    auto* emptySymbol = symbolLabel(QStringLiteral("clock.arrow.circlepath"), 40, empty);
+    auto* emptySymbol = settingsui::symbol(QStringLiteral("clock.arrow.circlepath"), 40, empty);
     emptyLayout->addWidget(emptySymbol, 0, Qt::AlignHCenter);
     auto* emptyTitle = new QLabel(QStringLiteral("暂无历史记录"), empty);
     emptyTitle->setObjectName(QStringLiteral("emptyTitle"));

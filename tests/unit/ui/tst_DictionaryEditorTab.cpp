@@ -64,6 +64,10 @@ private slots:
         QVERIFY(add->isEnabled());
         f.find<QLineEdit>("canonicalField")->setText(" \n");
         QVERIFY(!add->isEnabled());
+        canonical->setText("x");
+        add->click();
+        QCOMPARE(f.dictionary.entries().size(), 1);
+        QVERIFY(!add->isEnabled()); // the form is empty again
     }
 
     void returnAddsTheEntryAndResetsTheForm() {
@@ -100,7 +104,8 @@ private slots:
         // A blank English form means none: the row shows only the kind.
         f.find<QLineEdit>("canonicalField")->insert("术语");
         QTest::keyClicks(f.find<QLineEdit>("englishField"), "   ");
-        f.find<QPushButton>("addEntryButton")->click();
+        QTest::keyClick(f.find<QComboBox>("kindPicker"), Qt::Key_Return); // Return on the picker adds too
+        QCOMPARE(f.dictionary.entries().size(), 2);
         QCOMPARE(f.dictionary.entries().at(1).english, std::nullopt);
         QCOMPARE(f.dictionary.entries().at(1).aliases, QStringList());
         QCOMPARE(list->item(1)->data(DictionaryEditorTab::detailRole).toString(), QStringLiteral("其他"));
