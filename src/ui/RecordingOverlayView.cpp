@@ -46,9 +46,8 @@ protected:
 } // namespace
 
 RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
-    : QWidget(parent,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                  Qt::BypassWindowManagerHint)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus | Qt::BypassWindowManagerHint)
     , m_state(state) {
     setObjectName(QStringLiteral("recordingOverlay"));
     setAttribute(Qt::WA_TranslucentBackground);
@@ -110,15 +109,21 @@ RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
 }
 
 QString RecordingOverlayView::formatDuration(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0 || seconds >= double(std::numeric_limits<qint64>::max())) seconds = 0;
+    if (!std::isfinite(seconds) || seconds < 0 || seconds >= double(std::numeric_limits<qint64>::max()))
+        seconds = 0;
     const auto whole = qint64(std::trunc(seconds));
     const qint64 minutes = whole / 60;
-    return QString::asprintf("%02lld:%02lld", static_cast<long long>(minutes), static_cast<long long>(whole - 60 * minutes));
+    return QString::asprintf("%02lld:%02lld", static_cast<long long>(minutes),
+                             static_cast<long long>(whole - 60 * minutes));
 }
 
-QString RecordingOverlayView::titleText() const { return m_title->text(); }
+QString RecordingOverlayView::titleText() const {
+    return m_title->text();
+}
 
-QString RecordingOverlayView::detailText() const { return m_detail->isHidden() ? QString() : m_detailFull; }
+QString RecordingOverlayView::detailText() const {
+    return m_detail->isHidden() ? QString() : m_detailFull;
+}
 
 QColor RecordingOverlayView::iconColour(const DictationPhase& phase) {
     switch (phase.kind()) {
@@ -157,14 +162,17 @@ void RecordingOverlayView::refresh() {
         m_detailFull = formatDuration(m_state.recordingDuration());
         detailFont.setFamilies(QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
     } else {
-        m_detailFull = !m_state.statusDetail().isEmpty() ? m_state.statusDetail() : m_state.partialTranscript();
+        m_detailFull =
+            !m_state.statusDetail().isEmpty() ? m_state.statusDetail() : m_state.partialTranscript();
         detailFont.setFamilies(font().families());
     }
     m_detail->setFont(detailFont);
     // One line only: long partial transcripts are elided rather than widening the capsule forever.
-    m_detail->setText(recording ? m_detailFull
-                                : QFontMetrics(detailFont).elidedText(QString(m_detailFull).replace(QLatin1Char('\n'), QLatin1Char(' ')),
-                                                                      Qt::ElideLeft, maximumDetailWidth));
+    m_detail->setText(
+        recording ? m_detailFull
+                  : QFontMetrics(detailFont)
+                        .elidedText(QString(m_detailFull).replace(QLatin1Char('\n'), QLatin1Char(' ')),
+                                    Qt::ElideLeft, maximumDetailWidth));
     m_detail->setVisible(!m_detailFull.isEmpty());
     resizeToContent();
 }

@@ -72,9 +72,11 @@ void TrayIcon::refreshMenu() {
     const DictationPhase phase = m_state.phase();
     const bool recording = phase.is(Kind::recording);
     m_startStop->setText(recording ? QStringLiteral("停止并处理") : QStringLiteral("开始语音输入"));
-    m_startStop->setEnabled(!(phase.is(Kind::transcribing) || phase.is(Kind::refining) || phase.is(Kind::inserting)));
+    m_startStop->setEnabled(
+        !(phase.is(Kind::transcribing) || phase.is(Kind::refining) || phase.is(Kind::inserting)));
     m_copy->setVisible(!m_state.finalText().isEmpty() || !m_state.rawTranscript().isEmpty());
-    for (QAction* action : m_modeMenu->actions()) action->setChecked(action->data().toInt() == int(m_settings.inputMode()));
+    for (QAction* action : m_modeMenu->actions())
+        action->setChecked(action->data().toInt() == int(m_settings.inputMode()));
 }
 
 void TrayIcon::showPhase() {

@@ -4,6 +4,7 @@ target_sources(murmelo_core PRIVATE
   stores/DictionaryStore.h stores/DictionaryStore.cpp
   stores/HistoryEntry.h stores/HistoryEntry.cpp
   stores/HistoryStore.h stores/HistoryStore.cpp
+  stores/HistoryViewModel.h stores/HistoryViewModel.cpp
   stores/APIKey.h stores/APIKey.cpp
   stores/SecretBackend.h
   stores/KeychainStore.h stores/KeychainStore.cpp)

@@ -23,8 +23,9 @@ class MenuBarViewTest : public QObject {
         AppSettings settings{defaults};
         int toggles = 0, copies = 0, settingsOpened = 0;
         bool canPaste = true;
-        MenuBarView panel{state, settings, MenuActions{[this] { ++toggles; }, [this] { ++copies; },
-                                                       [this] { ++settingsOpened; }, [] {}, [this] { return canPaste; }}};
+        MenuBarView panel{state, settings,
+                          MenuActions{[this] { ++toggles; }, [this] { ++copies; },
+                                      [this] { ++settingsOpened; }, [] {}, [this] { return canPaste; }}};
 
         QPushButton* button(const char* name) { return panel.findChild<QPushButton*>(name); }
         QLabel* label(const char* name) { return panel.findChild<QLabel*>(name); }
@@ -66,7 +67,8 @@ private slots:
         f.settings.setHotkeyPreset(HotkeyPreset::commandShiftSpace);
         QCOMPARE(f.label("hotkeyLine")->text(), QStringLiteral("⌘⇧Space 开始 / 停止"));
         f.state.transition(DictationPhase::error("请先在设置中保存 OpenAI API Key，或开启 Mock 模式。"));
-        QCOMPARE(f.label("phaseTitle")->text(), QStringLiteral("请先在设置中保存 OpenAI API Key，或开启 Mock 模式。"));
+        QCOMPARE(f.label("phaseTitle")->text(),
+                 QStringLiteral("请先在设置中保存 OpenAI API Key，或开启 Mock 模式。"));
     }
 
     void copyAndStatusAppearOnlyWithText() {
@@ -126,7 +128,8 @@ private slots:
         AppState state;
         AppSettings settings(defaults);
         int toggles = 0;
-        TrayIcon tray(state, settings, MenuActions{[&] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }});
+        TrayIcon tray(state, settings,
+                      MenuActions{[&] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }});
         auto* startStop = tray.menu().findChild<QAction*>("startStopAction");
         QCOMPARE(startStop->text(), QStringLiteral("开始语音输入"));
         state.transition(DictationPhase::recording());

@@ -1,0 +1,304 @@
+#include "SettingsView.h"
+
+#include "ApiKeySettingsTab.h"
+#include "DictionaryEditorTab.h"
+#include "HistoryView.h"
+#include "PhasePresentation.h"
+#include "SettingsWidgets.h"
+#include "common/Error.h"
+#include "settings/AppSettings.h"
+#include "system/LaunchAtLoginService.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace murmelo {
+
+namespace {
+
+template <typename Enum> void fillPicker(QComboBox* picker) {
+    for (Enum value : allCases<Enum>())
+        picker->addItem(title(value), int(value));
+}
+
+template <typename Enum> void showInPicker(QComboBox* picker, Enum value) {
+    const QSignalBlocker quiet(picker);
+    picker->setCurrentIndex(picker->findData(int(value)));
+}
+
+QComboBox* picker(const char* name, QWidget* parent) {
+    auto* result = new QComboBox(parent);
+    result->setObjectName(QLatin1String(name));
+    return result;
+}
+
+QCheckBox* toggle(const QString& text, const char* name, QWidget* parent) {
+    auto* result = new QCheckBox(text, parent);
+    result->setObjectName(QLatin1String(name));
+    return result;
+}
+
+} // namespace
+
+SettingsView::SettingsView(AppSettings& settings, CredentialSettingsModel& credentials,
+                           DictionaryStore& dictionary, HistoryViewModel& history, Pasteboard& pasteboard,
+                           LaunchAtLoginService& launchAtLogin, InputDeviceList inputDevices,
+                           SyntheticInputCheck syntheticInputAvailable, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_settings(settings)
+    , m_launchAtLogin(launchAtLogin)
+    , m_inputDevices(std::move(inputDevices))
+    , m_syntheticInputAvailable(std::move(syntheticInputAvailable)) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setFixedSize(windowWidth, windowHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("settingsTabs"));
+    m_tabs->setIconSize(QSize(16, 16));
+    layout->addWidget(m_tabs);
+
+    QWidget* general = buildGeneralTab();
+    auto* api = new ApiKeySettingsTab(settings, credentials);
+    api->setObjectName(QStringLiteral("apiTab"));
+    auto* words = new DictionaryEditorTab(dictionary);
+    words->setObjectName(QStringLiteral("dictionaryTab"));
+    auto* past = new HistoryView(history, pasteboard);
+    m_tabs->addTab(general, symbolIcon(QStringLiteral("gearshape")), QStringLiteral("常规"));
+    m_tabs->addTab(api, symbolIcon(QStringLiteral("key")), QStringLiteral("API"));
+    m_tabs->addTab(words, symbolIcon(QStringLiteral("text.book.closed")), QStringLiteral("词典"));
+    m_tabs->addTab(past, symbolIcon(QStringLiteral("clock.arrow.circlepath")), QStringLiteral("历史"));
+
+    // The window is named after the tab it shows, as settings windows usually are.
+    auto retitle = [this] { setWindowTitle(m_tabs->tabText(m_tabs->currentIndex())); };
+    connect(m_tabs, &QTabWidget::currentChanged, this, retitle);
+    retitle();
+
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+
+    // Reads the current values rather than the signal's: the container may put a refused hotkey
+    // back while the picker's own change is still being delivered.
+    connect(&m_settings, &AppSettings::changed, this, &SettingsView::syncGeneral);
+    syncGeneral();
+}
+
+QWidget* SettingsView::buildGeneralTab() {
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    // Tight enough that the whole tab, permissions included, fits the fixed window unscrolled.
+    layout->setContentsMargins(8, 2, 8, 0);
+    layout->setSpacing(4);
+
+    auto* group = new QGroupBox(content);
+    group->setObjectName(QStringLiteral("generalSection"));
+    auto* form = new QFormLayout(group);
+    form->setContentsMargins(10, 4, 10, 4);
+    form->setVerticalSpacing(4);
+
+    m_inputMode = picker("inputModePicker", group);
+    fillPicker<InputMode>(m_inputMode);
+    form->addRow(QStringLiteral("默认模式"), m_inputMode);
+
+    m_provider = picker("refinementProviderPicker", group);
+    fillPicker<RefinementProviderKind>(m_provider);
+    form->addRow(QStringLiteral("文字整理服务"), m_provider);
+    m_providerNote = settingsui::caption(QString(), group);
+    m_providerNote->setObjectName(QStringLiteral("providerNote"));
+    form->addRow(m_providerNote);
+
+    m_hotkey = picker("hotkeyPicker", group);
+    fillPicker<HotkeyPreset>(m_hotkey);
+    form->addRow(QStringLiteral("全局快捷键"), m_hotkey);
+
+    m_mock = toggle(QStringLiteral("使用 Mock Provider"), "mockSwitch", group);
+    form->addRow(m_mock);
+    auto* mockHelp =
+        settingsui::caption(QStringLiteral("开启后无需 API 请求即可测试录音、状态机、整理和粘贴。"), group);
+    mockHelp->setObjectName(QStringLiteral("mockHelp"));
+    form->addRow(mockHelp);
+
+    m_saveHistory = toggle(QStringLiteral("保存本地历史记录"), "saveHistorySwitch", group);
+    form->addRow(m_saveHistory);
+
+    m_launchAtLoginSwitch = toggle(QStringLiteral("登录时启动"), "launchAtLoginSwitch", group);
+    form->addRow(m_launchAtLoginSwitch);
+    m_launchAtLoginLine = settingsui::caption(QString(), group);
+    m_launchAtLoginLine->setObjectName(QStringLiteral("launchAtLoginMessage"));
+    form->addRow(m_launchAtLoginLine);
+
+    m_microphone = picker("microphonePicker", group);
+    m_microphone->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_microphone->setMinimumContentsLength(16);
+    form->addRow(QStringLiteral("麦克风"), m_microphone);
+    layout->addWidget(group);
+
+    auto* permissions = new QGroupBox(QStringLiteral("系统权限"), content);
+    permissions->setObjectName(QStringLiteral("permissionsSection"));
+    auto* permissionsLayout = new QVBoxLayout(permissions);
+    permissionsLayout->setContentsMargins(10, 2, 10, 4);
+    permissionsLayout->setSpacing(2);
+
+    // A native application needs no microphone permission here: the row always reads authorized,
+    // and capture failures surface as capture errors.
+    auto* microphoneRow = new QHBoxLayout;
+    m_microphoneSymbol = settingsui::symbol(QStringLiteral("checkmark.circle.fill"), 16, permissions);
+    m_microphoneSymbol->setObjectName(QStringLiteral("microphoneSymbol"));
+    microphoneRow->addWidget(m_microphoneSymbol);
+    m_microphoneStatus = new QLabel(QStringLiteral("麦克风已授权"), permissions);
+    m_microphoneStatus->setObjectName(QStringLiteral("microphoneStatus"));
+    microphoneRow->addWidget(m_microphoneStatus);
+    microphoneRow->addStretch();
+    permissionsLayout->addLayout(microphoneRow);
+
+    auto* accessibilityRow = new QHBoxLayout;
+    m_accessibilitySymbol = settingsui::symbol(QStringLiteral("hand.raised.slash"), 16, permissions);
+    m_accessibilitySymbol->setObjectName(QStringLiteral("accessibilitySymbol"));
+    accessibilityRow->addWidget(m_accessibilitySymbol);
+    m_accessibilityStatus = new QLabel(permissions);
+    m_accessibilityStatus->setObjectName(QStringLiteral("accessibilityStatus"));
+    accessibilityRow->addWidget(m_accessibilityStatus);
+    accessibilityRow->addStretch();
+    m_accessibilityButton = new QPushButton(QStringLiteral("请求权限"), permissions);
+    m_accessibilityButton->setObjectName(QStringLiteral("accessibilityPermissionButton"));
+    accessibilityRow->addWidget(m_accessibilityButton);
+    permissionsLayout->addLayout(accessibilityRow);
+    m_accessibilityHint = settingsui::caption(
+        QStringLiteral(
+            "自动粘贴需要 X11 会话（可模拟按键）。当前会话不支持，结果会保留在剪贴板，请手动粘贴。"),
+        permissions);
+    m_accessibilityHint->setObjectName(QStringLiteral("accessibilityHint"));
+    m_accessibilityHint->hide();
+    permissionsLayout->addWidget(m_accessibilityHint);
+
+    auto* refresh = new QPushButton(QStringLiteral("刷新权限状态"), permissions);
+    refresh->setObjectName(QStringLiteral("refreshPermissionsButton"));
+    permissionsLayout->addWidget(refresh, 0, Qt::AlignLeft);
+    layout->addWidget(permissions);
+    layout->addStretch();
+
+    connect(m_inputMode, &QComboBox::currentIndexChanged, this,
+            [this] { m_settings.setInputMode(InputMode(m_inputMode->currentData().toInt())); });
+    connect(m_provider, &QComboBox::currentIndexChanged, this, [this] {
+        m_settings.setRefinementProvider(RefinementProviderKind(m_provider->currentData().toInt()));
+    });
+    connect(m_hotkey, &QComboBox::currentIndexChanged, this,
+            [this] { m_settings.setHotkeyPreset(HotkeyPreset(m_hotkey->currentData().toInt())); });
+    connect(m_mock, &QCheckBox::toggled, &m_settings, &AppSettings::setUseMockProviders);
+    connect(m_saveHistory, &QCheckBox::toggled, &m_settings, &AppSettings::setSaveHistory);
+    // Only the user's flip asks the login item; the displayed value follows the setting.
+    connect(m_launchAtLoginSwitch, &QCheckBox::clicked, this, &SettingsView::updateLaunchAtLogin);
+    connect(m_microphone, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) m_settings.setSelectedMicrophoneUID(m_microphone->itemData(index).toString());
+    });
+    connect(m_accessibilityButton, &QPushButton::clicked, this, &SettingsView::explainAccessibility);
+    connect(refresh, &QPushButton::clicked, this, &SettingsView::refreshPermissions);
+
+    fillMicrophones();
+    showPermissions();
+
+    auto* tab = settingsui::scrolling(content, nullptr);
+    tab->setObjectName(QStringLiteral("generalTab"));
+    return tab;
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) refreshPermissions();
+}
+
+void SettingsView::refreshPermissions() {
+    m_accessibilityTrusted = m_syntheticInputAvailable ? m_syntheticInputAvailable() : false;
+    m_audioInputDevices = m_inputDevices ? m_inputDevices() : QList<AudioInputDevice>();
+    // The switch follows what changed outside since the last look (the autostart entry removed
+    // by hand, say).
+    m_settings.setLaunchAtLogin(m_launchAtLogin.isEnabled());
+    fillMicrophones();
+    showPermissions();
+    syncGeneral();
+}
+
+void SettingsView::updateLaunchAtLogin(bool enabled) {
+    QString failure;
+    try {
+        m_launchAtLogin.setEnabled(enabled);
+    } catch (const Error& error) {
+        failure = error.description();
+    } catch (const std::exception& error) {
+        failure = QString::fromLocal8Bit(error.what());
+    }
+    // Whatever happened, the switch shows the real registration state, and the line reports it.
+    m_settings.setLaunchAtLogin(m_launchAtLogin.isEnabled());
+    if (!failure.isEmpty())
+        m_launchAtLoginMessage = failure;
+    else
+        m_launchAtLoginMessage = m_settings.launchAtLogin() ? QStringLiteral("已启用登录时启动。")
+                                                            : QStringLiteral("已关闭登录时启动。");
+    syncGeneral();
+}
+
+void SettingsView::explainAccessibility() {
+    m_accessibilityHint->show();
+    refreshPermissions();
+}
+
+void SettingsView::syncGeneral() {
+    showInPicker(m_inputMode, m_settings.inputMode());
+    showInPicker(m_provider, m_settings.refinementProvider());
+    showInPicker(m_hotkey, m_settings.hotkeyPreset());
+    m_providerNote->setText(m_settings.refinementProvider() == RefinementProviderKind::openAI
+                                ? QStringLiteral("转写和整理共用一个 OpenAI Key，便于先跑通真实流程。")
+                                : QStringLiteral("使用独立 DeepSeek Key，默认采用非思考模式。"));
+    for (auto [box, value] : {std::pair{m_mock, m_settings.useMockProviders()},
+                              std::pair{m_saveHistory, m_settings.saveHistory()},
+                              std::pair{m_launchAtLoginSwitch, m_settings.launchAtLogin()}}) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(value);
+    }
+    m_launchAtLoginLine->setText(m_launchAtLoginMessage);
+    m_launchAtLoginLine->setVisible(!m_launchAtLoginMessage.isEmpty());
+    const QSignalBlocker quiet(m_microphone);
+    m_microphone->setCurrentIndex(m_microphone->findData(m_settings.selectedMicrophoneUID()));
+}
+
+void SettingsView::fillMicrophones() {
+    const QSignalBlocker quiet(m_microphone);
+    m_microphone->clear();
+    m_microphone->addItem(QStringLiteral("系统默认"), QString());
+    for (const AudioInputDevice& device : std::as_const(m_audioInputDevices))
+        m_microphone->addItem(device.name, device.uid);
+    // A stored device that is not plugged in stays chosen: the picker shows no entry rather
+    // than pretending another one is selected.
+    m_microphone->setCurrentIndex(m_microphone->findData(m_settings.selectedMicrophoneUID()));
+}
+
+void SettingsView::showPermissions() {
+    const bool trusted = m_accessibilityTrusted;
+    m_accessibilitySymbol->setPixmap(
+        symbolIcon(trusted ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("hand.raised.slash"))
+            .pixmap(16, 16));
+    m_accessibilitySymbol->setProperty("symbol", trusted ? QStringLiteral("checkmark.circle.fill")
+                                                         : QStringLiteral("hand.raised.slash"));
+    m_microphoneSymbol->setProperty("symbol", QStringLiteral("checkmark.circle.fill"));
+    m_accessibilityStatus->setText(trusted ? QStringLiteral("辅助功能已授权")
+                                           : QStringLiteral("辅助功能未授权"));
+    m_accessibilityButton->setVisible(!trusted);
+    if (trusted) m_accessibilityHint->hide();
+}
+
+} // namespace murmelo

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "HistoryView.h"
+#include "LoginItemBackendFake.h"
+#include "PasteboardFake.h"
+#include "SecretBackendFake.h"
+#include "SettingsView.h"
+#include "TestEnvironment.h"
+#include "credentials/CredentialSettingsModel.h"
+#include "refinement/ProviderConfiguration.h"
+#include "settings/AppSettings.h"
+#include "settings/UserDefaults.h"
+#include "stores/DictionaryStore.h"
+#include "stores/HistoryStore.h"
+#include "stores/HistoryViewModel.h"
+#include "system/LaunchAtLoginService.h"
+
+#include <QNetworkAccessManager>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+namespace murmelo::test {
+
+struct SettingsFixtureOptions {
+    bool buildView = true; // false: the test subscribes to the settings first, then calls build()
+    std::chrono::milliseconds testLimit{400}; // of each connection test
+};
+
+// A settings window over real models and stores in a private folder, with fakes for the keyring,
+// the login item, the clipboard, the microphone list and the synthetic-input check. The service
+// hosts point at a loopback port that accepts connections and never answers, so a connection test
+// stays in flight until its (short) time limit.
+struct SettingsFixture {
+    TestEnvironment environment;
+    QTcpServer silentServer;
+    UserDefaults defaults{environment.root() + QStringLiteral("/settings.json")};
+    AppSettings settings{defaults};
+    std::shared_ptr<SecretBackendFake> keyring = std::make_shared<SecretBackendFake>();
+    QNetworkAccessManager network;
+    std::unique_ptr<CredentialSettingsModel> credentials;
+    DictionaryStore dictionary{environment.dataHome() + QStringLiteral("/Murmelo/dictionary.json")};
+    HistoryStore historyStore{environment.dataHome() + QStringLiteral("/Murmelo/history.json")};
+    HistoryViewModel history{historyStore};
+    PasteboardFake pasteboard;
+    LoginItemBackendFake loginItem;
+    LaunchAtLoginService launchAtLogin{loginItem};
+    QList<AudioInputDevice> devices;
+    int deviceQueries = 0;
+    bool syntheticInput = true;
+    std::unique_ptr<SettingsView> view;
+
+    explicit SettingsFixture(SettingsFixtureOptions options = {}) {
+        environment.unset("OPENAI_API_KEY");
+        environment.unset("DEEPSEEK_API_KEY");
+        if (!silentServer.listen(QHostAddress::LocalHost)) qFatal("no loopback port");
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(silentServer.serverPort());
+        const ProviderConfiguration configuration([base](const char*) { return base; },
+                                                  [](const QString&) {});
+        const QString bundle = environment.root() + QStringLiteral("/bundle");
+        writeFile(bundle + QStringLiteral("/Prompts/smart_dictation_zh.md"), "整理口述。");
+        credentials = std::make_unique<CredentialSettingsModel>(
+            KeychainStore(keyring), &network, configuration,
+            ConnectionTestTiming{options.testLimit, options.testLimit}, bundle);
+        if (options.buildView) build();
+    }
+
+    void build() {
+        view = std::make_unique<SettingsView>(
+            settings, *credentials, dictionary, history, pasteboard, launchAtLogin,
+            [this] {
+                ++deviceQueries;
+                return devices;
+            },
+            [this] { return syntheticInput; });
+    }
+
+    ~SettingsFixture() {
+        view.reset();
+        // A connection test still running would outlive the model otherwise.
+        QTRY_VERIFY_WITH_TIMEOUT(!credentials->isTesting(), 5000);
+    }
+
+    template <typename T> T* find(const char* name) const {
+        T* widget = view->findChild<T*>(QLatin1String(name));
+        if (!widget) qFatal("no widget named %s", name);
+        return widget;
+    }
+    // Visible as far as the window is concerned (the window itself need not be shown).
+    bool shown(const char* name) const { return find<QWidget>(name)->isVisibleTo(view.get()); }
+    void openTab(int index) { view->tabs()->setCurrentIndex(index); }
+};
+
+} // namespace murmelo::test
