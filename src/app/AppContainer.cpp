@@ -10,6 +10,7 @@
 #include "settings/UserDefaults.h"
 #include "stores/DictionaryStore.h"
 #include "stores/HistoryStore.h"
+#include "stores/HistoryViewModel.h"
 #include "stores/KeychainStore.h"
 #include "stores/SecretBackend.h"
 #include "system/GlobalHotkeyService.h"
@@ -33,14 +34,15 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     m_dictionary = m_backends.dictionaryPath.isEmpty() ? std::make_unique<DictionaryStore>()
                                                        : std::make_unique<DictionaryStore>(m_backends.dictionaryPath);
     m_textInsertion = std::make_unique<TextInsertionService>(*m_backends.pasteboard, *m_backends.keyboard);
-    m_history = m_backends.historyPath.isEmpty() ? std::make_unique<HistoryStore>()
-                                                 : std::make_unique<HistoryStore>(m_backends.historyPath);
+    m_historyStore = m_backends.historyPath.isEmpty() ? std::make_unique<HistoryStore>()
+                                                      : std::make_unique<HistoryStore>(m_backends.historyPath);
+    m_history = std::make_unique<HistoryViewModel>(*m_historyStore);
     QPointer<AppSettings> settings(m_settings.get());
     m_audioCapture = std::make_unique<AudioCaptureService>(
         std::move(m_backends.audio), [settings] { return settings ? settings->selectedMicrophoneUID() : QString(); });
     m_providers = std::make_unique<SettingsProviderFactory>(*m_settings, keychain, &m_network,
                                                            ProviderConfiguration::current(), m_backends.mockDelays);
-    m_coordinator = std::make_unique<DictationCoordinator>(*m_state, *m_settings, *m_dictionary, *m_history,
+    m_coordinator = std::make_unique<DictationCoordinator>(*m_state, *m_settings, *m_dictionary, *m_historyStore,
                                                            *m_providers, *m_audioCapture, *m_textInsertion,
                                                            *m_backends.pasteboard, m_backends.timing);
     m_hotkey = std::make_unique<GlobalHotkeyService>(*m_backends.hotkey);

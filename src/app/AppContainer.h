@@ -19,6 +19,7 @@ class DictationCoordinator;
 class DictionaryStore;
 class GlobalHotkeyService;
 class HistoryStore;
+class HistoryViewModel;
 class LaunchAtLoginService;
 class OverlayWindowController;
 class SettingsProviderFactory;
@@ -38,7 +39,9 @@ public:
     AppSettings& settings() { return *m_settings; }
     CredentialSettingsModel& credentials() { return *m_credentials; }
     DictionaryStore& dictionary() { return *m_dictionary; }
-    HistoryStore& history() { return *m_history; }
+    HistoryStore& historyStore() { return *m_historyStore; }
+    HistoryViewModel& history() { return *m_history; }
+    Pasteboard& pasteboard() { return *m_backends.pasteboard; }
     TextInsertionService& textInsertion() { return *m_textInsertion; }
     AudioCaptureService& audioCapture() { return *m_audioCapture; }
     DictationCoordinator& coordinator() { return *m_coordinator; }
@@ -62,7 +65,8 @@ private:
     std::unique_ptr<CredentialSettingsModel> m_credentials;
     std::unique_ptr<DictionaryStore> m_dictionary;
     std::unique_ptr<TextInsertionService> m_textInsertion;
-    std::unique_ptr<HistoryStore> m_history;
+    std::unique_ptr<HistoryStore> m_historyStore;
+    std::unique_ptr<HistoryViewModel> m_history;
     std::unique_ptr<AudioCaptureService> m_audioCapture;
     std::unique_ptr<SettingsProviderFactory> m_providers;
     std::unique_ptr<DictationCoordinator> m_coordinator;

@@ -5,8 +5,9 @@
 #include "dictation/DictationCoordinator.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QVBoxLayout>
+#include "SettingsView.h"
+#include "audio/AudioCaptureService.h"
+#include "audio/AudioInputDevice.h"
 
 namespace murmelo {
 
@@ -32,12 +33,11 @@ MurmeloRoot::~MurmeloRoot() = default;
 
 void MurmeloRoot::openSettings() {
     if (!m_settingsWindow) {
-        m_settingsWindow = std::make_unique<QWidget>();
-        m_settingsWindow->setObjectName(QStringLiteral("settingsWindow"));
-        m_settingsWindow->setWindowTitle(QStringLiteral("Murmelo 设置"));
-        m_settingsWindow->resize(620, 460);
-        auto* layout = new QVBoxLayout(m_settingsWindow.get());
-        layout->addWidget(new QLabel(QStringLiteral("Murmelo 设置")));
+        AppContainer& c = *m_container;
+        m_settingsWindow = std::make_unique<SettingsView>(
+            c.settings(), c.credentials(), c.dictionary(), c.history(), c.pasteboard(), c.launchAtLogin(),
+            [&c] { return AudioInputDevice::availableDevices(c.audioCapture().engine()); },
+            [&c] { return c.canPostInput(); });
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
