@@ -256,6 +256,21 @@ private slots:
         QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"好", expected}));
     }
 
+    void aTranscriptThatCameBeforeFinishIsNotLost() {
+        m_server->script.realtime.onFirstAudio = {completed(" 早到的转写 ")};
+        Provider provider(key, "gpt-live-transcribe", endpoint());
+        test::run(provider.start({}, {}));
+        test::run(provider.sendAudio(chunk(0)));
+        QTRY_COMPARE_WITH_TIMEOUT(provider.state(), Provider::State::completed, 5000);
+        QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"早到的转写", {}}));
+        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.finish())->kind(),
+                 TranscriptionProviderError::Case::notStarted);
+        int commits = 0;
+        for (const auto& frame : m_server->sessions[0].frames)
+            commits += frameObject(frame)["type"] == QLatin1String("input_audio_buffer.commit");
+        QCOMPARE(commits, 0);
+    }
+
     void connectionDroppedWhileCommittingIsAConnectionLoss() {
         m_server->script.realtime.dropAfterCommit = true;
         Provider provider(key, "gpt-live-transcribe", endpoint());
