@@ -8,6 +8,19 @@
 
 namespace murmelo {
 
+namespace {
+
+// The value as a list of objects; anything else, including a list with one stray element in it,
+// counts as an empty list.
+QJsonArray arrayOfObjects(const QJsonValue& value) {
+    const QJsonArray array = value.toArray();
+    for (const QJsonValue& element : array)
+        if (!element.isObject()) return {};
+    return array;
+}
+
+} // namespace
+
 OpenAITextRefinementProvider::OpenAITextRefinementProvider(QString apiKey, QString model, QUrl endpoint,
                                                            QNetworkAccessManager* session,
                                                            std::chrono::milliseconds requestTimeout,
@@ -54,12 +67,10 @@ QString OpenAITextRefinementProvider::parseResponse(const QByteArray& body) {
         throw RefinementProviderError::server(error.toObject().value(QLatin1String("message")).toString());
 
     QString joined;
-    for (const QJsonValue& item : object.value(QLatin1String("output")).toArray()) {
-        if (!item.isObject()) continue;
+    for (const QJsonValue& item : arrayOfObjects(object.value(QLatin1String("output")))) {
         const QJsonObject itemObject = item.toObject();
         if (itemObject.value(QLatin1String("phase")) == QJsonValue(QStringLiteral("commentary"))) continue;
-        for (const QJsonValue& part : itemObject.value(QLatin1String("content")).toArray()) {
-            if (!part.isObject()) continue;
+        for (const QJsonValue& part : arrayOfObjects(itemObject.value(QLatin1String("content")))) {
             const QJsonObject partObject = part.toObject();
             if (partObject.value(QLatin1String("type")) != QJsonValue(QStringLiteral("output_text")))
                 continue;

@@ -303,7 +303,11 @@ void OpenAIRealtimeTranscriptionProvider::handleServerEvent(const QByteArray& by
             return;
         }
         QStringList languages;
-        for (const QJsonValue& language : event.value(QLatin1String("languages")).toArray()) {
+        const QJsonArray reported = event.value(QLatin1String("languages")).toArray();
+        // Read only as a list of objects: one stray element makes the whole list unusable.
+        const bool allObjects = std::all_of(reported.begin(), reported.end(),
+                                            [](const QJsonValue& element) { return element.isObject(); });
+        for (const QJsonValue& language : allObjects ? reported : QJsonArray()) {
             const QJsonValue code = language.toObject().value(QLatin1String("code"));
             if (code.isString()) languages << code.toString();
         }

@@ -231,15 +231,44 @@ private slots:
         QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"二进制也行", {}}));
     }
 
+    void languagesWithoutStringCodesAreSkipped_data() {
+        QTest::addColumn<QJsonValue>("languages");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("codes kept in order")
+            << QJsonValue(QJsonArray{QJsonObject{{"code", "zh"}}, QJsonObject{{"code", "en"}}})
+            << QStringList{"zh", "en"};
+        QTest::newRow("missing or non-string codes skipped")
+            << QJsonValue(QJsonArray{QJsonObject{{"code", "zh"}}, QJsonObject{}, QJsonObject{{"code", 3}}})
+            << QStringList{"zh"};
+        QTest::newRow("a stray element spoils the list")
+            << QJsonValue(QJsonArray{QJsonObject{{"code", "zh"}}, "en"}) << QStringList{};
+        QTest::newRow("not a list") << QJsonValue(QJsonObject{{"code", "zh"}}) << QStringList{};
+    }
     void languagesWithoutStringCodesAreSkipped() {
+        QFETCH(QJsonValue, languages);
+        QFETCH(QStringList, expected);
         m_server->script.realtime.afterCommit =
             QList<Frame>{json({{"type", "conversation.item.input_audio_transcription.completed"},
                                {"transcript", "好"},
-                               {"languages", QJsonArray{QJsonObject{{"code", "zh"}}, QJsonObject{},
-                                                        QJsonObject{{"code", 3}}, "en"}}})};
+                               {"languages", languages}})};
         Provider provider(key, "gpt-live-transcribe", endpoint());
         test::run(provider.start({}, {}));
-        QCOMPARE(test::run(provider.finish()).detectedLanguages, QStringList{"zh"});
+        QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"好", expected}));
+    }
+
+    void aTranscriptThatCameBeforeFinishIsNotLost() {
+        m_server->script.realtime.onFirstAudio = {completed(" 早到的转写 ")};
+        Provider provider(key, "gpt-live-transcribe", endpoint());
+        test::run(provider.start({}, {}));
+        test::run(provider.sendAudio(chunk(0)));
+        QTRY_COMPARE_WITH_TIMEOUT(provider.state(), Provider::State::completed, 5000);
+        QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"早到的转写", {}}));
+        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.finish())->kind(),
+                 TranscriptionProviderError::Case::notStarted);
+        int commits = 0;
+        for (const auto& frame : m_server->sessions[0].frames)
+            commits += frameObject(frame)["type"] == QLatin1String("input_audio_buffer.commit");
+        QCOMPARE(commits, 0);
     }
 
     void connectionDroppedWhileCommittingIsAConnectionLoss() {

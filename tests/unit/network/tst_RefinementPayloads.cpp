@@ -99,8 +99,12 @@ private slots:
         QTest::newRow("only output_text parts with string text")
             << responsesBody({item("final", {QJsonObject{{"type", "refusal"}, {"text", "no"}},
                                              QJsonObject{{"type", "output_text"}, {"text", 3}},
-                                             QJsonObject{{"type", "output_text"}}, text(" 好 "), "stray"})})
+                                             QJsonObject{{"type", "output_text"}}, text(" 好 ")})})
             << "text:好";
+        QTest::newRow("content with a stray element counts as empty")
+            << responsesBody({item("final", {text("a"), "stray"}), item("final", {text("b")})}) << "text:b";
+        QTest::newRow("output with a stray element counts as empty")
+            << responsesBody({item("final", {text("a")}), 7}) << "文字整理服务返回了空结果。";
         QTest::newRow("trimmed including full-width space")
             << responsesBody({item("final", {text("\n\u3000结果\t\n")})}) << "text:结果";
         QTest::newRow("null error ignored")
