@@ -4,6 +4,8 @@
 #pragma push_macro("signals")
 #undef signals
 #include <libsecret/secret.h>
+
+#include <QFileInfo>
 #pragma pop_macro("signals")
 
 #include <condition_variable>
@@ -103,12 +105,21 @@ qint32 failureStatus(const GError* error, Deadline& deadline) {
     return error->code;
 }
 
+// Without a session bus GLib would try to autolaunch one through the X display: a stray bus, and a
+// wait on every call. A session without a bus has no keyring to ask.
+bool sessionBusReachable() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(QString::fromLocal8Bit(runtime) + QStringLiteral("/bus"));
+}
+
 } // namespace
 
 SecretBackendLibsecret::SecretBackendLibsecret(Timeouts timeouts)
     : m_timeouts(timeouts) {}
 
 std::optional<QByteArray> SecretBackendLibsecret::lookup(const QString& service, const QString& account) {
+    if (!sessionBusReachable()) return std::nullopt;
     const Attributes attributes(service, account);
     Deadline deadline(m_timeouts.lookup);
     GError* error = nullptr;
@@ -131,6 +142,7 @@ std::optional<QByteArray> SecretBackendLibsecret::lookup(const QString& service,
 
 qint32 SecretBackendLibsecret::store(const QString& service, const QString& account,
                                      const QByteArray& secret) {
+    if (!sessionBusReachable()) return unnumberedFailureStatus;
     const Attributes attributes(service, account);
     const QByteArray label = QStringLiteral("Murmelo: %1").arg(account).toUtf8();
     SecretValue* value = secret_value_new(secret.constData(), secret.size(), "text/plain");
@@ -147,6 +159,7 @@ qint32 SecretBackendLibsecret::store(const QString& service, const QString& acco
 }
 
 qint32 SecretBackendLibsecret::clear(const QString& service, const QString& account) {
+    if (!sessionBusReachable()) return unnumberedFailureStatus;
     const Attributes attributes(service, account);
     Deadline deadline(m_timeouts.change);
     GError* error = nullptr;
