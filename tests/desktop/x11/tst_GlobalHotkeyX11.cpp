@@ -1,3 +1,4 @@
+#include "RivalClient.h"
 #include "TestDisplay.h"
 #include "system/GlobalHotkeyService.h"
 #include "x11/HotkeyBackendX11.h"
@@ -24,30 +25,7 @@ constexpr quint16 control = XCB_MOD_MASK_CONTROL;
 constexpr quint16 alt = XCB_MOD_MASK_1;
 constexpr quint16 numLock = XCB_MOD_MASK_2;
 
-// Another X client holding a key combination, as a rival application would.
-class RivalClient {
-public:
-    explicit RivalClient(const QString& display)
-        : m_connection(xcb_connect(display.toLocal8Bit().constData(), nullptr)) {}
-    ~RivalClient() { xcb_disconnect(m_connection); }
-
-    bool grabSpace(quint16 modifiers) {
-        auto* symbols = xcb_key_symbols_alloc(m_connection);
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, XK_space);
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        auto* error =
-            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, codes[0],
-                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        const bool ok = !error;
-        std::free(error);
-        std::free(codes);
-        xcb_key_symbols_free(symbols);
-        return ok;
-    }
-
-private:
-    xcb_connection_t* m_connection;
-};
+using test::RivalClient;
 
 std::optional<GlobalHotkeyError> registerExpectingError(GlobalHotkeyService& service, HotkeyPreset preset,
                                                         GlobalHotkeyService::Action action) {
