@@ -17,14 +17,23 @@ namespace {
 
 template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
+// The reply to `cookie`, or null. An error (the window was destroyed meanwhile) is consumed here
+// instead of reaching Qt's event loop, which would log it.
+template <typename T, typename Cookie>
+Reply<T> replyTo(xcb_connection_t* connection, Cookie cookie,
+                 T* (*receive)(xcb_connection_t*, Cookie, xcb_generic_error_t**)) {
+    xcb_generic_error_t* error = nullptr;
+    Reply<T> reply(receive(connection, cookie, &error), &std::free);
+    std::free(error);
+    return reply;
+}
+
 // The instance and class strings of `window`'s WM_CLASS, empty ones left out.
 QStringList wmClassOf(xcb_connection_t* connection, xcb_window_t window) {
     // Both strings fit easily in 1 KB; a longer value is cut, which only loses a very long class.
-    Reply<xcb_get_property_reply_t> property(
-        xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
-            nullptr),
-        &std::free);
+    const auto property = replyTo(
+        connection, xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+        &xcb_get_property_reply);
     if (!property || property->format != 8) return {};
     const QByteArray value(static_cast<const char*>(xcb_get_property_value(property.get())),
                            xcb_get_property_value_length(property.get()));
@@ -36,14 +45,12 @@ QStringList wmClassOf(xcb_connection_t* connection, xcb_window_t window) {
 
 xcb_window_t activeWindow(xcb_connection_t* connection, xcb_window_t root) {
     static const char name[] = "_NET_ACTIVE_WINDOW";
-    Reply<xcb_intern_atom_reply_t> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr),
-        &std::free);
+    const auto atom =
+        replyTo(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), &xcb_intern_atom_reply);
     if (!atom || atom->atom == XCB_ATOM_NONE) return XCB_WINDOW_NONE; // no EWMH window manager ever ran
-    Reply<xcb_get_property_reply_t> property(
-        xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr),
-        &std::free);
+    const auto property =
+        replyTo(connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
+                &xcb_get_property_reply);
     if (!property || property->format != 32 || xcb_get_property_value_length(property.get()) < 4)
         return XCB_WINDOW_NONE;
     return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
@@ -52,8 +59,7 @@ xcb_window_t activeWindow(xcb_connection_t* connection, xcb_window_t root) {
 // Keys go to the input focus, often a child of the application's top-level window (xterm's text
 // area, for one), so the classes are looked up on the way towards the root.
 QStringList classesAroundFocus(xcb_connection_t* connection, xcb_window_t root) {
-    Reply<xcb_get_input_focus_reply_t> focus(
-        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr), &std::free);
+    const auto focus = replyTo(connection, xcb_get_input_focus(connection), &xcb_get_input_focus_reply);
     if (!focus) return {};
     xcb_window_t window = focus->focus;
     // None and PointerRoot name no window; the depth limit guards against a tree changing under us.
@@ -62,8 +68,7 @@ QStringList classesAroundFocus(xcb_connection_t* connection, xcb_window_t root) 
          ++depth) {
         QStringList classes = wmClassOf(connection, window);
         if (!classes.isEmpty()) return classes;
-        Reply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr), &std::free);
+        const auto tree = replyTo(connection, xcb_query_tree(connection, window), &xcb_query_tree_reply);
         if (!tree) return {};
         window = tree->parent;
     }
