@@ -113,9 +113,10 @@ public:
     qint64 postedNs = -1;
     bool isAvailable() const override { return real.isAvailable(); }
     bool isModifierHeld() const override { return real.isModifierHeld(); }
-    bool postPasteShortcut() override {
+    QStringList focusedWindowClasses() const override { return real.focusedWindowClasses(); }
+    bool postPasteShortcut(PasteShortcut shortcut) override {
         postedNs = test::monotonicNs();
-        return real.postPasteShortcut();
+        return real.postPasteShortcut(shortcut);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -19,6 +20,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace murmelo::test {
 namespace {
@@ -314,6 +316,10 @@ void TestDisplay::stop() {
 PasteTarget::PasteTarget(TestDisplay& display)
     : m_display(display) {}
 
+PasteTarget::PasteTarget(TestDisplay& display, QString windowClass)
+    : m_display(display)
+    , m_windowClass(std::move(windowClass)) {}
+
 PasteTarget::~PasteTarget() {
     stop();
 }
@@ -326,8 +332,10 @@ QString PasteTarget::programPath() {
 
 bool PasteTarget::start(std::chrono::milliseconds limit) {
     stop();
-    m_process = m_display.startProcess(programPath(), {m_files.filePath(QStringLiteral("text")),
-                                                       m_files.filePath(QStringLiteral("changes"))});
+    QStringList arguments;
+    if (!m_windowClass.isEmpty()) arguments << QStringLiteral("--class") << m_windowClass;
+    arguments << m_files.filePath(QStringLiteral("text")) << m_files.filePath(QStringLiteral("changes"));
+    m_process = m_display.startProcess(programPath(), arguments);
     if (m_process->state() != QProcess::Running) return false;
     // Activated as a pager would: a window manager may keep a new window unfocused.
     const QString pid = QString::number(m_process->processId());
@@ -379,5 +387,21 @@ namespace murmelo::test {
 QString PasteTarget::keyLog() const {
     QFile file(m_files.filePath(QStringLiteral("text.keys")));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QStringList PasteTarget::pressedChords() const {
+    static const QList<int> modifierKeys{Qt::Key_Shift,   Qt::Key_Control, Qt::Key_Alt,  Qt::Key_Meta,
+                                         Qt::Key_Super_L, Qt::Key_Super_R, Qt::Key_AltGr};
+    QStringList chords;
+    for (const QString& line : keyLog().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        // "<ns> press <key hex> mods <modifiers hex>"
+        const QStringList fields = line.split(QLatin1Char(' '));
+        if (fields.size() != 5 || fields.at(1) != QStringLiteral("press")) continue;
+        const int key = fields.at(2).toInt(nullptr, 16);
+        if (modifierKeys.contains(key)) continue;
+        const auto modifiers = Qt::KeyboardModifiers(fields.at(4).toInt(nullptr, 16)) & ~Qt::KeypadModifier;
+        chords << QKeySequence(QKeyCombination(modifiers, Qt::Key(key))).toString();
+    }
+    return chords;
 }
 } // namespace murmelo::test

@@ -79,6 +79,9 @@ private:
 class PasteTarget {
 public:
     explicit PasteTarget(TestDisplay& display);
+    // A target whose WM_CLASS class is `windowClass` (its instance stays "murmelo-paste-target"),
+    // standing in for another application, such as a terminal.
+    PasteTarget(TestDisplay& display, QString windowClass);
     ~PasteTarget();
 
     // Starts the window and waits until its text field has the keyboard focus.
@@ -92,11 +95,14 @@ public:
     bool waitForText(const QString& expected, std::chrono::milliseconds limit);
     // The key events the field has seen, one per line ("<ns> press|release <key> mods <mods>").
     QString keyLog() const;
+    // The key combinations pressed in the field, modifier keys on their own left out ("Ctrl+V").
+    QStringList pressedChords() const;
 
     static QString programPath();
 
 private:
     TestDisplay& m_display;
+    QString m_windowClass;
     QTemporaryDir m_files;
     QProcess* m_process = nullptr;
 };

@@ -1,6 +1,14 @@
 #pragma once
 
+#include <QStringList>
+
 namespace murmelo {
+
+// The chord that asks the focused application to paste the clipboard.
+enum class PasteShortcut {
+    control,      // Ctrl+V: text fields, editors, browsers
+    controlShift, // Ctrl+Shift+V: terminals, where Ctrl+V is a control character for the program inside
+};
 
 // Synthetic input into whatever application has the keyboard focus.
 class SyntheticKeyboard {
@@ -11,8 +19,11 @@ public:
     // Whether the user still holds a modifier key (Shift, Control, Alt, Super, ...). Locks such
     // as Caps Lock or Num Lock being on do not count.
     virtual bool isModifierHeld() const = 0;
+    // The names that identify the application owning the focused window (on X11 the instance and
+    // class of WM_CLASS, on Wayland the app id); empty when nothing is focused or it cannot be told.
+    virtual QStringList focusedWindowClasses() const = 0;
     // Posts the paste shortcut; false when the events could not be made or sent.
-    virtual bool postPasteShortcut() = 0;
+    virtual bool postPasteShortcut(PasteShortcut shortcut) = 0;
 };
 
 } // namespace murmelo

@@ -32,7 +32,9 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text) {
             co_return TextInsertionResult::copiedOnly; // the owner went away; the text is on the clipboard
     }
 
-    if (!m_keyboard.postPasteShortcut()) co_return TextInsertionResult::copiedOnly;
+    // Asked only now: the user may have switched windows while the modifiers were held.
+    const PasteShortcut shortcut = m_terminals.pasteShortcutFor(m_keyboard.focusedWindowClasses());
+    if (!m_keyboard.postPasteShortcut(shortcut)) co_return TextInsertionResult::copiedOnly;
 
     // Nothing cancels this wait: what was posted stays posted.
     co_await sleepFor(m_timing.settle);

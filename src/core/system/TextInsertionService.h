@@ -2,6 +2,7 @@
 
 #include "system/Pasteboard.h"
 #include "system/SyntheticKeyboard.h"
+#include "system/TerminalClasses.h"
 #include "system/TextInsertionResult.h"
 
 #include <QCoroTask>
@@ -12,7 +13,8 @@
 namespace murmelo {
 
 // Delivers finished text to the focused application: always onto the clipboard first, then, when
-// synthetic input is possible, as a posted paste shortcut. The back ends must outlive the service.
+// synthetic input is possible, as a posted paste shortcut: Ctrl+Shift+V when the focused window
+// belongs to a terminal, Ctrl+V otherwise. The back ends must outlive the service.
 class TextInsertionService final : public QObject {
     Q_OBJECT
 public:
@@ -38,6 +40,7 @@ private:
     Pasteboard& m_pasteboard;
     SyntheticKeyboard& m_keyboard;
     Timing m_timing;
+    TerminalClasses m_terminals;
 };
 
 } // namespace murmelo

@@ -3,6 +3,7 @@ target_sources(murmelo_core PRIVATE
   system/GlobalHotkeyError.h system/GlobalHotkeyError.cpp
   system/GlobalHotkeyService.h system/GlobalHotkeyService.cpp
   system/Pasteboard.h system/SyntheticKeyboard.h
+  system/TerminalClasses.h system/TerminalClasses.cpp
   system/TextInsertionResult.h system/TextInsertionResult.cpp
   system/TextInsertionService.h system/TextInsertionService.cpp
   system/LoginItemBackend.h

@@ -10,7 +10,8 @@ class SyntheticKeyboardNull final : public SyntheticKeyboard {
 public:
     bool isAvailable() const override { return false; }
     bool isModifierHeld() const override { return false; }
-    bool postPasteShortcut() override { return false; }
+    QStringList focusedWindowClasses() const override { return {}; }
+    bool postPasteShortcut(PasteShortcut) override { return false; }
 };
 
 } // namespace murmelo

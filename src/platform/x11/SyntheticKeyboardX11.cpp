@@ -9,8 +9,73 @@
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace murmelo {
+
+namespace {
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+// The reply to `cookie`, or null. An error (the window was destroyed meanwhile) is consumed here
+// instead of reaching Qt's event loop, which would log it.
+template <typename T, typename Cookie>
+Reply<T> replyTo(xcb_connection_t* connection, Cookie cookie,
+                 T* (*receive)(xcb_connection_t*, Cookie, xcb_generic_error_t**)) {
+    xcb_generic_error_t* error = nullptr;
+    Reply<T> reply(receive(connection, cookie, &error), &std::free);
+    std::free(error);
+    return reply;
+}
+
+// The instance and class strings of `window`'s WM_CLASS, empty ones left out.
+QStringList wmClassOf(xcb_connection_t* connection, xcb_window_t window) {
+    // Both strings fit easily in 1 KB; a longer value is cut, which only loses a very long class.
+    const auto property = replyTo(
+        connection, xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+        &xcb_get_property_reply);
+    if (!property || property->format != 8) return {};
+    const QByteArray value(static_cast<const char*>(xcb_get_property_value(property.get())),
+                           xcb_get_property_value_length(property.get()));
+    QStringList classes;
+    for (const QByteArray& part : value.split('\0'))
+        if (!part.isEmpty()) classes << QString::fromLatin1(part); // ICCCM strings are Latin-1
+    return classes;
+}
+
+xcb_window_t activeWindow(xcb_connection_t* connection, xcb_window_t root) {
+    static const char name[] = "_NET_ACTIVE_WINDOW";
+    const auto atom =
+        replyTo(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), &xcb_intern_atom_reply);
+    if (!atom || atom->atom == XCB_ATOM_NONE) return XCB_WINDOW_NONE; // no EWMH window manager ever ran
+    const auto property =
+        replyTo(connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
+                &xcb_get_property_reply);
+    if (!property || property->format != 32 || xcb_get_property_value_length(property.get()) < 4)
+        return XCB_WINDOW_NONE;
+    return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
+}
+
+// Keys go to the input focus, often a child of the application's top-level window (xterm's text
+// area, for one), so the classes are looked up on the way towards the root.
+QStringList classesAroundFocus(xcb_connection_t* connection, xcb_window_t root) {
+    const auto focus = replyTo(connection, xcb_get_input_focus(connection), &xcb_get_input_focus_reply);
+    if (!focus) return {};
+    xcb_window_t window = focus->focus;
+    // None and PointerRoot name no window; the depth limit guards against a tree changing under us.
+    for (int depth = 0;
+         depth < 32 && window != XCB_WINDOW_NONE && window != XCB_INPUT_FOCUS_POINTER_ROOT && window != root;
+         ++depth) {
+        QStringList classes = wmClassOf(connection, window);
+        if (!classes.isEmpty()) return classes;
+        const auto tree = replyTo(connection, xcb_query_tree(connection, window), &xcb_query_tree_reply);
+        if (!tree) return {};
+        window = tree->parent;
+    }
+    return {};
+}
+
+} // namespace
 
 bool SyntheticKeyboardX11::isAvailable() const {
     xcb_connection_t* connection = x11::qtConnection();
@@ -31,24 +96,39 @@ bool SyntheticKeyboardX11::isModifierHeld() const {
     return (pointer->mask & x11::allModifierBits & ~(masks.locks() | XCB_MOD_MASK_LOCK)) != 0;
 }
 
-bool SyntheticKeyboardX11::postPasteShortcut() {
+QStringList SyntheticKeyboardX11::focusedWindowClasses() const {
+    xcb_connection_t* connection = x11::qtConnection();
+    if (!connection) return {};
+    const xcb_window_t root = x11::rootWindow(connection);
+    const xcb_window_t active = activeWindow(connection, root);
+    if (active != XCB_WINDOW_NONE) {
+        QStringList classes = wmClassOf(connection, active);
+        if (!classes.isEmpty()) return classes;
+    }
+    return classesAroundFocus(connection, root);
+}
+
+bool SyntheticKeyboardX11::postPasteShortcut(PasteShortcut shortcut) {
     if (!isAvailable()) return false;
     xcb_connection_t* connection = x11::qtConnection();
     const auto control = x11::keycodesFor(connection, XK_Control_L);
     const auto v = x11::keycodesFor(connection, XK_v);
     if (control.empty() || v.empty()) return false;
+    const bool withShift = shortcut == PasteShortcut::controlShift;
+    const auto shift = withShift ? x11::keycodesFor(connection, XK_Shift_L) : std::vector<quint8>{};
+    if (withShift && shift.empty()) return false;
 
-    const std::pair<quint8, quint8> events[] = {
-        {XCB_KEY_PRESS, control.front()},
-        {XCB_KEY_PRESS, v.front()},
-        {XCB_KEY_RELEASE, v.front()},
-        {XCB_KEY_RELEASE, control.front()},
-    };
-    xcb_void_cookie_t cookies[4];
-    int i = 0;
+    std::vector<std::pair<quint8, quint8>> events{{XCB_KEY_PRESS, control.front()}};
+    if (withShift) events.emplace_back(XCB_KEY_PRESS, shift.front());
+    events.emplace_back(XCB_KEY_PRESS, v.front());
+    events.emplace_back(XCB_KEY_RELEASE, v.front());
+    if (withShift) events.emplace_back(XCB_KEY_RELEASE, shift.front());
+    events.emplace_back(XCB_KEY_RELEASE, control.front());
+
+    std::vector<xcb_void_cookie_t> cookies;
     for (const auto& [type, keycode] : events)
-        cookies[i++] =
-            xcb_test_fake_input_checked(connection, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        cookies.push_back(
+            xcb_test_fake_input_checked(connection, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0));
     bool posted = true;
     for (const xcb_void_cookie_t& cookie : cookies) {
         std::unique_ptr<xcb_generic_error_t, decltype(&std::free)> error(

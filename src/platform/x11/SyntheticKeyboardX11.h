@@ -12,8 +12,12 @@ public:
     // Reads the modifier state of the pointer (one round trip); Caps, Num and Scroll Lock being
     // on do not count.
     bool isModifierHeld() const override;
-    // Control_L down, V down, V up, Control_L up, with key codes from the current keymap.
-    bool postPasteShortcut() override;
+    // WM_CLASS of the window the window manager reports active (_NET_ACTIVE_WINDOW), else of the
+    // window holding the input focus or its nearest ancestor that has one.
+    QStringList focusedWindowClasses() const override;
+    // Control_L down, V down, V up, Control_L up; for Ctrl+Shift+V with Shift_L inside Control_L.
+    // Key codes come from the current keymap.
+    bool postPasteShortcut(PasteShortcut shortcut) override;
 };
 
 } // namespace murmelo

@@ -6,3 +6,5 @@ add_dependencies(tst_TextInsertionX11 murmelo-paste-target)
 add_dependencies(tst_TextInsertionWithoutXTest murmelo-paste-target)
 murmelo_add_test(tst_TestDisplay LABEL desktop SOURCES system/tst_TestDisplay.cpp
   LIBS Qt6::Widgets PkgConfig::XCB TIMEOUT 60)
+murmelo_add_test(tst_FocusedWindowClasses LABEL desktop SOURCES system/tst_FocusedWindowClasses.cpp
+  LIBS murmelo_platform PkgConfig::XCB TIMEOUT 60)

@@ -26,7 +26,8 @@ private slots:
         PasteboardQt pasteboard;
         SyntheticKeyboardX11 keyboard;
         QVERIFY(!keyboard.isAvailable());
-        QVERIFY(!keyboard.postPasteShortcut());
+        QVERIFY(!keyboard.postPasteShortcut(PasteShortcut::control));
+        QVERIFY(!keyboard.postPasteShortcut(PasteShortcut::controlShift));
         TextInsertionService service(pasteboard, keyboard);
         const QString text = QStringLiteral("你好，Murmelo 🎙\n第二行");
 

@@ -38,6 +38,7 @@ protected:
 private:
     static QString name(QKeyEvent* event) {
         if (event->key() == Qt::Key_Control) return QStringLiteral("Control");
+        if (event->key() == Qt::Key_Shift) return QStringLiteral("Shift");
         return QKeySequence(event->key()).toString();
     }
 };
@@ -105,7 +106,16 @@ private slots:
         QVERIFY2(target.waitForText(text, 10s), qPrintable(target.text()));
     }
 
-    void pasteShortcutIsControlDownVDownVUpControlUp() {
+    void pasteShortcutsArePostedAsNestedKeyEvents_data() {
+        QTest::addColumn<bool>("withShift");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("Ctrl+V") << false << QStringList{"+Control", "+V", "-V", "-Control"};
+        QTest::newRow("Ctrl+Shift+V")
+            << true << QStringList{"+Control", "+Shift", "+V", "-V", "-Shift", "-Control"};
+    }
+    void pasteShortcutsArePostedAsNestedKeyEvents() {
+        QFETCH(bool, withShift);
+        QFETCH(QStringList, expected);
         KeyLogWindow window;
         window.resize(200, 100);
         window.show();
@@ -114,9 +124,44 @@ private slots:
             QStringLiteral("xdotool"),
             {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window.winId())}));
         QVERIFY(QTest::qWaitForWindowActive(&window, 5000));
-        QVERIFY(m_keyboard.postPasteShortcut());
-        QTRY_COMPARE_WITH_TIMEOUT(window.events.size(), 4, 5000);
-        QCOMPARE(window.events, (QStringList{"+Control", "+V", "-V", "-Control"}));
+        QVERIFY(
+            m_keyboard.postPasteShortcut(withShift ? PasteShortcut::controlShift : PasteShortcut::control));
+        QTRY_COMPARE_WITH_TIMEOUT(window.events.size(), expected.size(), 5000);
+        QCOMPARE(window.events, expected);
+        QVERIFY(!m_keyboard.isModifierHeld()); // nothing is left pressed
+    }
+
+    void focusedWindowClassesAreTheActiveWindowsWmClass() {
+        test::PasteTarget terminal(m_display, QStringLiteral("XTerm"));
+        QVERIFY(terminal.start());
+        QCOMPARE(m_keyboard.focusedWindowClasses(), (QStringList{"murmelo-paste-target", "XTerm"}));
+        test::PasteTarget editor(m_display);
+        QVERIFY(editor.start());
+        QCOMPARE(m_keyboard.focusedWindowClasses(),
+                 (QStringList{"murmelo-paste-target", "murmelo-paste-target"}));
+    }
+
+    // A window of class XTerm stands in for a terminal: it must see Ctrl+Shift+V and nothing else,
+    // and a plain text field Ctrl+V, through the whole insertion path.
+    void terminalGetsControlShiftVATextFieldControlV() {
+        const QString text = QStringLiteral("echo 你好");
+        {
+            test::PasteTarget terminal(m_display, QStringLiteral("XTerm"));
+            QVERIFY(terminal.start());
+            TextInsertionService service(m_pasteboard, m_keyboard);
+            QCOMPARE(test::run(service.insert(text)), TextInsertionResult::inserted);
+            QVERIFY2(test::waitUntil([&] { return !terminal.pressedChords().isEmpty(); }, 10s),
+                     qPrintable(terminal.keyLog()));
+            QCOMPARE(terminal.pressedChords(), QStringList{"Ctrl+Shift+V"});
+        }
+        {
+            test::PasteTarget editor(m_display);
+            QVERIFY(editor.start());
+            TextInsertionService service(m_pasteboard, m_keyboard);
+            QCOMPARE(test::run(service.insert(text)), TextInsertionResult::inserted);
+            QVERIFY2(editor.waitForText(text, 10s), qPrintable(editor.keyLog()));
+            QCOMPARE(editor.pressedChords(), QStringList{"Ctrl+V"});
+        }
     }
 
     void locksDoNotCountAsHeldModifiers() {

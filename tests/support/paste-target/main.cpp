@@ -1,14 +1,14 @@
-// murmelo-paste-target TEXT_FILE CHANGES_FILE
+// murmelo-paste-target [--class NAME] TEXT_FILE CHANGES_FILE
 // A window with one focused multi-line text field, standing in for the application a user
-// dictates into. Every change rewrites TEXT_FILE atomically with the whole content and appends
-// the CLOCK_MONOTONIC time in nanoseconds to CHANGES_FILE; TEXT_FILE.ready appears once the
-// field has the keyboard focus.
+// dictates into; --class NAME makes NAME its WM_CLASS class, so it passes for another application. Every
+// change rewrites TEXT_FILE atomically with the whole content and appends the CLOCK_MONOTONIC time in
+// nanoseconds to CHANGES_FILE; TEXT_FILE.ready appears once the field has the keyboard focus.
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTimer>
-#include <QKeyEvent>
 
 #include <cstdio>
 #include <ctime>
@@ -25,12 +25,18 @@ qint64 monotonicNs() {
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: murmelo-paste-target TEXT_FILE CHANGES_FILE\n");
+    QStringList arguments = application.arguments().mid(1); // Qt's own options (-name ...) are gone
+    if (arguments.size() >= 2 && arguments.front() == QStringLiteral("--class")) {
+        // Qt's xcb platform takes WM_CLASS's class from the application name when the first window is made.
+        QApplication::setApplicationName(arguments.at(1));
+        arguments = arguments.mid(2);
+    }
+    if (arguments.size() != 2) {
+        std::fprintf(stderr, "usage: murmelo-paste-target [--class NAME] TEXT_FILE CHANGES_FILE\n");
         return 2;
     }
-    const QString textPath = QString::fromLocal8Bit(argv[1]);
-    const QString changesPath = QString::fromLocal8Bit(argv[2]);
+    const QString textPath = arguments.at(0);
+    const QString changesPath = arguments.at(1);
 
     QPlainTextEdit editor;
     editor.setWindowTitle(QStringLiteral("Murmelo paste target"));
@@ -55,8 +61,10 @@ int main(int argc, char* argv[]) {
         bool eventFilter(QObject*, QEvent* event) override {
             if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
                 auto* key = static_cast<QKeyEvent*>(event);
-                file.write(QByteArray::number(monotonicNs()) + (event->type() == QEvent::KeyPress ? " press " : " release ") +
-                           QByteArray::number(key->key(), 16) + " mods " + QByteArray::number(int(key->modifiers()), 16) + '\n');
+                file.write(QByteArray::number(monotonicNs()) +
+                           (event->type() == QEvent::KeyPress ? " press " : " release ") +
+                           QByteArray::number(key->key(), 16) + " mods " +
+                           QByteArray::number(int(key->modifiers()), 16) + '\n');
                 file.flush();
             }
             return false;

@@ -1,6 +1,7 @@
 #include "AsyncTest.h"
 #include "PasteboardFake.h"
 #include "SyntheticKeyboardFake.h"
+#include "system/TerminalClasses.h"
 #include "system/TextInsertionService.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,14 @@ namespace {
 
 // Short waits so the tests do not idle; the product's values are checked where they matter.
 const TextInsertionService::Timing quick{100ms, 2ms, 1ms};
+
+QString describe(const std::vector<PasteShortcut>& shortcuts) {
+    QStringList names;
+    for (const PasteShortcut shortcut : shortcuts)
+        names << (shortcut == PasteShortcut::controlShift ? QStringLiteral("Ctrl+Shift+V")
+                                                          : QStringLiteral("Ctrl+V"));
+    return names.join(QLatin1Char(' '));
+}
 
 } // namespace
 
@@ -112,6 +121,99 @@ private slots:
         QCOMPARE(test::run(service.insert(QStringLiteral("x"))), TextInsertionResult::inserted);
         QVERIFY(clock.elapsed() >= 1000);
         QVERIFY(keyboard.postedWhileHeld);
+    }
+
+    // WM_CLASS gives an instance and a class; a Wayland app id comes alone.
+    void terminalsGetControlShiftVEverythingElseControlV_data() {
+        QTest::addColumn<QStringList>("classes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("xterm") << QStringList{"xterm", "XTerm"} << "Ctrl+Shift+V";
+        QTest::newRow("only the class names a terminal")
+            << QStringList{"murmelo-paste-target", "XTerm"} << "Ctrl+Shift+V";
+        QTest::newRow("only the instance names a terminal")
+            << QStringList{"kitty", "SomethingElse"} << "Ctrl+Shift+V";
+        QTest::newRow("case differs") << QStringList{"ALACRITTY"} << "Ctrl+Shift+V";
+        QTest::newRow("reverse-domain app id") << QStringList{"org.gnome.Console"} << "Ctrl+Shift+V";
+        QTest::newRow("gnome-terminal's server process")
+            << QStringList{"gnome-terminal-server", "Gnome-terminal"} << "Ctrl+Shift+V";
+        QTest::newRow("st") << QStringList{"st-256color", "St"} << "Ctrl+Shift+V";
+        QTest::newRow("text field") << QStringList{"gedit", "Gedit"} << "Ctrl+V";
+        QTest::newRow("browser") << QStringList{"Navigator", "firefox-esr"} << "Ctrl+V";
+        // Whole names only: short terminal names must not swallow longer ones.
+        QTest::newRow("contains st") << QStringList{"steam", "Steam"} << "Ctrl+V";
+        QTest::newRow("contains kitty") << QStringList{"kittyland"} << "Ctrl+V";
+        QTest::newRow("terminal name inside a longer one") << QStringList{"xterm-launcher"} << "Ctrl+V";
+        QTest::newRow("nothing focused") << QStringList{} << "Ctrl+V";
+        QTest::newRow("empty strings") << QStringList{"", ""} << "Ctrl+V";
+    }
+    void terminalsGetControlShiftVEverythingElseControlV() {
+        QFETCH(QStringList, classes);
+        QFETCH(QString, expected);
+        PasteboardFake pasteboard;
+        SyntheticKeyboardFake keyboard;
+        keyboard.focusedClasses = classes;
+        TextInsertionService service(pasteboard, keyboard, quick);
+        QCOMPARE(test::run(service.insert(QStringLiteral("ls -la"))), TextInsertionResult::inserted);
+        QCOMPARE(describe(keyboard.shortcuts), expected);
+        QCOMPARE(pasteboard.string(), QStringLiteral("ls -la"));
+    }
+
+    // Every terminal named in the list, under its usual WM_CLASS instance and class.
+    void commonTerminalsAreRecognised() {
+        const TerminalClasses terminals;
+        const QList<QStringList> windows{
+            {"xterm", "XTerm"},
+            {"urxvt", "URxvt"},
+            {"gnome-terminal-server", "Gnome-terminal"},
+            {"kgx", "Kgx"},
+            {"org.gnome.Ptyxis", "Ptyxis"},
+            {"konsole", "konsole"},
+            {"yakuake", "yakuake"},
+            {"xfce4-terminal", "Xfce4-terminal"},
+            {"mate-terminal", "Mate-terminal"},
+            {"lxterminal", "Lxterminal"},
+            {"qterminal", "qterminal"},
+            {"terminator", "Terminator"},
+            {"tilix", "Tilix"},
+            {"guake", "Guake"},
+            {"tilda", "Tilda"},
+            {"Alacritty", "Alacritty"},
+            {"kitty", "kitty"},
+            {"foot", "foot"},
+            {"org.wezfurlong.wezterm", "org.wezfurlong.wezterm"},
+            {"com.mitchellh.ghostty", "com.mitchellh.ghostty"},
+            {"st", "St"},
+            {"sakura", "Sakura"},
+            {"terminology", "terminology"},
+            {"deepin-terminal", "deepin-terminal"},
+        };
+        for (const QStringList& window : windows)
+            QVERIFY2(terminals.pasteShortcutFor(window) == PasteShortcut::controlShift,
+                     qPrintable(window.join(' ')));
+    }
+
+    void aListOfOtherNamesIsMatchedTheSameWay() {
+        const TerminalClasses terminals(QStringList{"My-Term"});
+        QVERIFY(terminals.matches({"other", "my-term"}));
+        QVERIFY(terminals.matches({"MY-TERM"}));
+        QVERIFY(!terminals.matches({"xterm", "XTerm"})); // the built-in list is replaced, not extended
+        QVERIFY(!terminals.matches({"my-term2"}));
+    }
+
+    // The shortcut is chosen for the window that has the focus when the paste is posted, not for
+    // the one focused while the user still held the hotkey.
+    void theWindowFocusedAtPostingTimeDecides() {
+        PasteboardFake pasteboard;
+        SyntheticKeyboardFake keyboard;
+        keyboard.modifierHeld = true;
+        keyboard.focusedClasses = {"gedit", "Gedit"};
+        TextInsertionService service(pasteboard, keyboard, {2s, 2ms, 1ms});
+        QTimer::singleShot(30ms, [&] {
+            keyboard.focusedClasses = {"konsole", "konsole"};
+            keyboard.modifierHeld = false;
+        });
+        QCOMPARE(test::run(service.insert(QStringLiteral("x"))), TextInsertionResult::inserted);
+        QCOMPARE(describe(keyboard.shortcuts), QStringLiteral("Ctrl+Shift+V"));
     }
 
     void serviceDestroyedWhileWaitingPostsNothing() {

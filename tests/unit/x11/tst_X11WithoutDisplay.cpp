@@ -43,7 +43,9 @@ private:
         Keyboard keyboard;
         QVERIFY(!keyboard.isAvailable());
         QVERIFY(!keyboard.isModifierHeld());
-        QVERIFY(!keyboard.postPasteShortcut());
+        QVERIFY(keyboard.focusedWindowClasses().isEmpty());
+        QVERIFY(!keyboard.postPasteShortcut(PasteShortcut::control));
+        QVERIFY(!keyboard.postPasteShortcut(PasteShortcut::controlShift));
         TextInsertionService service(pasteboard, keyboard);
         const QString text = QStringLiteral("你好，Murmelo 🎙\n第二行");
         QCOMPARE(test::run(service.insert(text)), TextInsertionResult::copiedOnly);
