@@ -24,8 +24,8 @@ template <typename Entry> void roundTrip(const QJsonObject& object) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
+    const QJsonDocument document = QJsonDocument::fromJson(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
     if (!document.isArray()) return 0;
     for (const QJsonValue& value : document.array()) {
         if (!value.isObject()) continue;
