@@ -277,7 +277,9 @@ void OpenAIRealtimeTranscriptionProvider::onFrame(const QByteArray& bytes) {
     }
 }
 
-void OpenAIRealtimeTranscriptionProvider::handleServerEvent(const QByteArray& bytes) {
+OpenAIRealtimeTranscriptionProvider::ServerEvent
+OpenAIRealtimeTranscriptionProvider::parseServerEvent(const QByteArray& bytes) {
+    using Kind = ServerEvent::Kind;
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) throw JsonParseError(parseError.errorString());
@@ -286,48 +288,72 @@ void OpenAIRealtimeTranscriptionProvider::handleServerEvent(const QByteArray& by
     const QJsonValue type = event.value(QLatin1String("type"));
     if (!type.isString()) throw TranscriptionProviderError(Case::invalidServerMessage);
 
+    ServerEvent parsed;
     if (type == QLatin1String("conversation.item.input_audio_transcription.delta")) {
         const QJsonValue delta = event.value(QLatin1String("delta"));
-        if (!delta.isString() || delta.toString().isEmpty() || !m_onPartial) return;
-        // A copy: the handler may cancel us, which clears m_onPartial while it runs.
-        const PartialHandler handler = m_onPartial;
-        handler(delta.toString());
-        return;
+        if (!delta.isString() || delta.toString().isEmpty()) return parsed;
+        parsed.kind = Kind::delta;
+        parsed.text = delta.toString();
+        return parsed;
     }
     if (type == QLatin1String("conversation.item.input_audio_transcription.completed")) {
         const QJsonValue transcriptValue = event.value(QLatin1String("transcript"));
-        const QString transcript =
-            transcriptValue.isString() ? transcriptValue.toString().trimmed() : QString();
-        if (transcript.isEmpty()) {
-            finishWithError(providerError(Case::emptyTranscript));
-            return;
+        parsed.text = transcriptValue.isString() ? transcriptValue.toString().trimmed() : QString();
+        if (parsed.text.isEmpty()) {
+            parsed.kind = Kind::emptyTranscript;
+            return parsed;
         }
-        QStringList languages;
+        parsed.kind = Kind::completed;
         const QJsonArray reported = event.value(QLatin1String("languages")).toArray();
         // Read only as a list of objects: one stray element makes the whole list unusable.
         const bool allObjects = std::all_of(reported.begin(), reported.end(),
                                             [](const QJsonValue& element) { return element.isObject(); });
         for (const QJsonValue& language : allObjects ? reported : QJsonArray()) {
             const QJsonValue code = language.toObject().value(QLatin1String("code"));
-            if (code.isString()) languages << code.toString();
+            if (code.isString()) parsed.languages << code.toString();
         }
-        TranscriptionResult result{transcript, languages};
-        m_state = State::completed;
-        if (auto slot = std::exchange(m_finishSlot, nullptr)) {
-            slot->result = std::move(result);
-            closeSocket(1000);
-            slot->completion->complete();
-        } else {
-            m_completedResult = std::move(result);
-            closeSocket(1000);
-        }
-        return;
+        return parsed;
     }
     if (type == QLatin1String("error")) {
         const QJsonValue message =
             event.value(QLatin1String("error")).toObject().value(QLatin1String("message"));
-        finishWithError(providerError(Case::server, message.isString() ? message.toString()
-                                                                       : QStringLiteral("未知服务错误")));
+        parsed.kind = Kind::serverError;
+        parsed.text = message.isString() ? message.toString() : QStringLiteral("未知服务错误");
+    }
+    return parsed;
+}
+
+void OpenAIRealtimeTranscriptionProvider::handleServerEvent(const QByteArray& bytes) {
+    using Kind = ServerEvent::Kind;
+    ServerEvent event = parseServerEvent(bytes);
+    switch (event.kind) {
+    case Kind::ignored:
+        return;
+    case Kind::delta: {
+        if (!m_onPartial) return;
+        // A copy: the handler may cancel us, which clears m_onPartial while it runs.
+        const PartialHandler handler = m_onPartial;
+        handler(event.text);
+        return;
+    }
+    case Kind::emptyTranscript:
+        finishWithError(providerError(Case::emptyTranscript));
+        return;
+    case Kind::serverError:
+        finishWithError(providerError(Case::server, event.text));
+        return;
+    case Kind::completed:
+        break;
+    }
+    TranscriptionResult result{std::move(event.text), std::move(event.languages)};
+    m_state = State::completed;
+    if (auto slot = std::exchange(m_finishSlot, nullptr)) {
+        slot->result = std::move(result);
+        closeSocket(1000);
+        slot->completion->complete();
+    } else {
+        m_completedResult = std::move(result);
+        closeSocket(1000);
     }
 }
 

@@ -52,6 +52,17 @@ public:
     // The compact "input_audio_buffer.append" message for one chunk.
     static QString audioAppendMessage(const QByteArray& chunk);
 
+    // What one server frame means to the session, decided without touching it.
+    struct ServerEvent {
+        enum class Kind { ignored, delta, completed, emptyTranscript, serverError };
+        Kind kind = Kind::ignored;
+        QString text; // the delta, the trimmed transcript or the server's message
+        QStringList languages;
+    };
+    // Throws JsonParseError for bytes that are not JSON and TranscriptionProviderError
+    // (invalidServerMessage) for JSON that is not an event object with a string type.
+    static ServerEvent parseServerEvent(const QByteArray& bytes);
+
 private:
     struct FinishSlot {
         std::shared_ptr<Completion> completion = std::make_shared<Completion>();

@@ -1,2 +1,3 @@
 murmelo_add_test(tst_MockProviders LABEL unit SOURCES transcription/tst_MockProviders.cpp)
 murmelo_add_test(tst_ErrorDescriptions LABEL unit SOURCES transcription/tst_ErrorDescriptions.cpp)
+murmelo_add_test(tst_RealtimeServerEvents LABEL unit SOURCES transcription/tst_RealtimeServerEvents.cpp)

@@ -1,0 +1,2 @@
+murmelo_add_fuzzer(fuzz_realtime_events SOURCES fuzz_realtime_events.cpp)
+murmelo_add_fuzzer(fuzz_refinement_bodies SOURCES fuzz_refinement_bodies.cpp)

@@ -1,0 +1,1 @@
+murmelo_add_fuzzer(fuzz_store_files SOURCES fuzz_store_files.cpp)
