@@ -224,6 +224,8 @@ void OpenAIRealtimeTranscriptionProvider::sendJson(const QJsonObject& message) {
 }
 
 QCoro::Task<> OpenAIRealtimeTranscriptionProvider::sendAudio(QByteArray chunk) {
+    // A session that failed says why (a lost connection, the server's error), not "not started".
+    if (m_state == State::failed && m_failure) std::rethrow_exception(m_failure);
     if (m_state != State::streaming && m_state != State::committing)
         throw TranscriptionProviderError(Case::notStarted);
     if (chunk.isEmpty()) co_return;
@@ -237,6 +239,7 @@ QCoro::Task<TranscriptionResult> OpenAIRealtimeTranscriptionProvider::finish() {
         m_completedResult.reset();
         co_return result;
     }
+    if (m_state == State::failed && m_failure) std::rethrow_exception(m_failure);
     if ((m_state != State::streaming && m_state != State::committing) || m_handshake)
         throw TranscriptionProviderError(Case::notStarted);
     auto slot = m_finishSlot;

@@ -170,7 +170,8 @@ private slots:
         rig.speak(someChunks(3)); // the user does not know yet
         QCOMPARE(rig.state.phase(), DictationPhase::recording());
         rig.coordinator->toggleDictation();
-        QVERIFY(rig.endsIn(DictationPhase::error(QStringLiteral("语音识别会话尚未开始。"))));
+        // The user learns that the connection ended, not that the session never started.
+        QVERIFY(rig.endsIn(DictationPhase::error(QStringLiteral("语音识别连接已断开。"))));
         QVERIFY(rig.leftNothingOpen());
         QVERIFY(rig.pasteboard.operations.isEmpty());
         QVERIFY(test::run(rig.history->allEntries()).isEmpty());
