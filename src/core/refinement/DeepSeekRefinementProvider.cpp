@@ -12,20 +12,8 @@ DeepSeekRefinementProvider::DeepSeekRefinementProvider(QString apiKey, QString m
                                                        QNetworkAccessManager* session,
                                                        std::chrono::milliseconds requestTimeout,
                                                        QString bundleDirectory)
-    : m_apiKey(std::move(apiKey))
-    , m_model(std::move(model))
-    , m_endpoint(std::move(endpoint))
-    , m_session(session)
-    , m_requestTimeout(requestTimeout)
-    , m_bundleDirectory(std::move(bundleDirectory)) {}
-
-DeepSeekRefinementProvider::~DeepSeekRefinementProvider() {
-    m_canceller->cancelAll();
-}
-
-void DeepSeekRefinementProvider::cancel() {
-    m_canceller->cancelAll();
-}
+    : HttpRefinementProvider(std::move(apiKey), std::move(model), std::move(endpoint), session,
+                             requestTimeout, std::move(bundleDirectory)) {}
 
 QJsonObject DeepSeekRefinementProvider::makeBody(const QString& model, const QString& systemPrompt,
                                                  const QString& userMessage) {
@@ -64,16 +52,16 @@ QString DeepSeekRefinementProvider::parseResponse(const QByteArray& body) {
     return text;
 }
 
-QCoro::Task<QString> DeepSeekRefinementProvider::refine(RefinementRequest request) {
-    auto serial = co_await m_serial.lock();
-    refinementhttp::requireUsableKey(m_apiKey);
-    const QString systemPrompt = m_bundleDirectory.isEmpty()
+} // namespace murmelo
+
+namespace murmelo {
+
+QJsonObject DeepSeekRefinementProvider::requestBody(const RefinementRequest& request, const QString& model,
+                                                    const QString& bundleDirectory) const {
+    const QString systemPrompt = bundleDirectory.isEmpty()
                                      ? PromptLibrary::systemPrompt(request.mode)
-                                     : PromptLibrary::systemPrompt(request.mode, m_bundleDirectory);
-    const QJsonObject body = makeBody(m_model, systemPrompt, refinementUserMessage(request));
-    const QByteArray answer =
-        co_await refinementhttp::post(m_session, m_endpoint, m_apiKey, body, m_requestTimeout, m_canceller);
-    co_return parseResponse(answer);
+                                     : PromptLibrary::systemPrompt(request.mode, bundleDirectory);
+    return makeBody(model, systemPrompt, refinementUserMessage(request));
 }
 
 } // namespace murmelo

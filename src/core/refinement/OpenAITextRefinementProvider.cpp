@@ -25,21 +25,8 @@ OpenAITextRefinementProvider::OpenAITextRefinementProvider(QString apiKey, QStri
                                                            QNetworkAccessManager* session,
                                                            std::chrono::milliseconds requestTimeout,
                                                            QString bundleDirectory)
-    : m_apiKey(std::move(apiKey))
-    , m_model(std::move(model))
-    , m_endpoint(std::move(endpoint))
-    , m_session(session)
-    , m_requestTimeout(requestTimeout)
-    , m_bundleDirectory(std::move(bundleDirectory)) {}
-
-// A request still in flight is aborted so that its waiter ends instead of outliving us.
-OpenAITextRefinementProvider::~OpenAITextRefinementProvider() {
-    m_canceller->cancelAll();
-}
-
-void OpenAITextRefinementProvider::cancel() {
-    m_canceller->cancelAll();
-}
+    : HttpRefinementProvider(std::move(apiKey), std::move(model), std::move(endpoint), session,
+                             requestTimeout, std::move(bundleDirectory)) {}
 
 QJsonObject OpenAITextRefinementProvider::makePayload(const RefinementRequest& request, const QString& model,
                                                       const QString& bundleDirectory) {
@@ -83,13 +70,13 @@ QString OpenAITextRefinementProvider::parseResponse(const QByteArray& body) {
     return joined;
 }
 
-QCoro::Task<QString> OpenAITextRefinementProvider::refine(RefinementRequest request) {
-    auto serial = co_await m_serial.lock();
-    refinementhttp::requireUsableKey(m_apiKey);
-    const QJsonObject payload = makePayload(request, m_model, m_bundleDirectory);
-    const QByteArray body = co_await refinementhttp::post(m_session, m_endpoint, m_apiKey, payload,
-                                                          m_requestTimeout, m_canceller);
-    co_return parseResponse(body);
+} // namespace murmelo
+
+namespace murmelo {
+
+QJsonObject OpenAITextRefinementProvider::requestBody(const RefinementRequest& request, const QString& model,
+                                                      const QString& bundleDirectory) const {
+    return makePayload(request, model, bundleDirectory);
 }
 
 } // namespace murmelo

@@ -18,8 +18,8 @@ QStringList candidates() {
     const QString executableDirectory = QCoreApplication::instance()
                                             ? QCoreApplication::applicationDirPath()
                                             : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    return {executableDirectory + QStringLiteral("/" MURMELO_BUNDLE_NAME), QStringLiteral(MURMELO_INSTALL_BUNDLE_DIR),
-            QStringLiteral(MURMELO_BUILD_BUNDLE_DIR)};
+    return {executableDirectory + QStringLiteral("/" MURMELO_BUNDLE_NAME),
+            QStringLiteral(MURMELO_INSTALL_BUNDLE_DIR), QStringLiteral(MURMELO_BUILD_BUNDLE_DIR)};
 }
 
 std::optional<QString> firstExisting(const QStringList& candidates) {
@@ -66,7 +66,9 @@ QString systemPrompt(InputMode mode, const QString& bundleDirectory) {
     return text;
 }
 
-QString systemPrompt(InputMode mode) { return systemPrompt(mode, ResourceBundle::located()); }
+QString systemPrompt(InputMode mode) {
+    return systemPrompt(mode, ResourceBundle::located());
+}
 
 } // namespace PromptLibrary
 

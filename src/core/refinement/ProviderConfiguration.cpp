@@ -13,8 +13,8 @@ bool isUsableBase(const QUrl& url) {
            !url.host().isEmpty() && !url.hasQuery() && !url.hasFragment() && url.userInfo().isEmpty();
 }
 
-QUrl readBase(const ProviderConfiguration::Environment& environment, const char* variable, const QString& fallback,
-              const ProviderConfiguration::WarningSink& warn) {
+QUrl readBase(const ProviderConfiguration::Environment& environment, const char* variable,
+              const QString& fallback, const ProviderConfiguration::WarningSink& warn) {
     const QString value = environment(variable).trimmed();
     if (value.isEmpty()) return QUrl(fallback);
     const QUrl url(value, QUrl::StrictMode);
@@ -39,7 +39,8 @@ const ProviderConfiguration& ProviderConfiguration::current() {
 
 QUrl ProviderConfiguration::appendingPath(QUrl base, const QString& path) {
     QString joined = base.path();
-    while (joined.endsWith(QLatin1Char('/'))) joined.chop(1);
+    while (joined.endsWith(QLatin1Char('/')))
+        joined.chop(1);
     base.setPath(joined + path);
     return base;
 }

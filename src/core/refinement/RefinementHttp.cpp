@@ -37,3 +37,36 @@ QJsonValue parseJson(const QByteArray& body) {
 }
 
 } // namespace murmelo::refinementhttp
+
+namespace murmelo {
+
+HttpRefinementProvider::HttpRefinementProvider(QString apiKey, QString model, QUrl endpoint,
+                                               QNetworkAccessManager* session,
+                                               std::chrono::milliseconds requestTimeout,
+                                               QString bundleDirectory)
+    : m_apiKey(std::move(apiKey))
+    , m_model(std::move(model))
+    , m_endpoint(std::move(endpoint))
+    , m_session(session)
+    , m_requestTimeout(requestTimeout)
+    , m_bundleDirectory(std::move(bundleDirectory)) {}
+
+HttpRefinementProvider::~HttpRefinementProvider() {
+    m_canceller->cancelAll();
+}
+
+void HttpRefinementProvider::cancel() {
+    m_canceller->cancelAll();
+}
+
+QCoro::Task<QString> HttpRefinementProvider::refine(RefinementRequest request) {
+    auto serial = co_await m_serial.lock();
+    refinementhttp::requireUsableKey(m_apiKey);
+    // Built first: a missing prompt fails before anything is sent.
+    const QJsonObject body = requestBody(request, m_model, m_bundleDirectory);
+    const QByteArray answer =
+        co_await refinementhttp::post(m_session, m_endpoint, m_apiKey, body, m_requestTimeout, m_canceller);
+    co_return refinedText(answer);
+}
+
+} // namespace murmelo

@@ -10,7 +10,8 @@ RefinementProviderError::RefinementProviderError(Case kind, int status, QString 
 QString RefinementProviderError::description() const {
     switch (m_case) {
     case Case::httpStatus:
-        return QStringLiteral("文字整理服务请求失败（HTTP ") + QString::number(m_status) + QStringLiteral("）。");
+        return QStringLiteral("文字整理服务请求失败（HTTP ") + QString::number(m_status) +
+               QStringLiteral("）。");
     case Case::server:
         return QStringLiteral("文字整理服务错误：") + m_message;
     case Case::missingAPIKey:
@@ -23,6 +24,8 @@ QString RefinementProviderError::description() const {
     return {};
 }
 
-QString PromptLibraryError::description() const { return QStringLiteral("缺少提示词资源：") + m_resourceName; }
+QString PromptLibraryError::description() const {
+    return QStringLiteral("缺少提示词资源：") + m_resourceName;
+}
 
 } // namespace murmelo

@@ -8,7 +8,9 @@ class RefinementProviderError final : public Error {
 public:
     enum class Case { httpStatus, server, missingAPIKey, invalidResponse, emptyResult };
 
-    static RefinementProviderError httpStatus(int status) { return RefinementProviderError(Case::httpStatus, status); }
+    static RefinementProviderError httpStatus(int status) {
+        return RefinementProviderError(Case::httpStatus, status);
+    }
     static RefinementProviderError server(QString message) {
         return RefinementProviderError(Case::server, 0, std::move(message));
     }

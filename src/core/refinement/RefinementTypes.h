@@ -7,7 +7,7 @@
 namespace murmelo {
 
 struct RefinementRequest {
-    QString text;     // the raw transcript
+    QString text; // the raw transcript
     InputMode mode = InputMode::smartDictation;
     QString glossary; // the personal dictionary as text
     bool operator==(const RefinementRequest&) const = default;
