@@ -1,3 +1,4 @@
+#include "HotkeyExpectations.h"
 #include "RivalClient.h"
 #include "TestDisplay.h"
 #include "system/GlobalHotkeyService.h"
@@ -27,15 +28,7 @@ constexpr quint16 numLock = XCB_MOD_MASK_2;
 
 using test::RivalClient;
 
-std::optional<GlobalHotkeyError> registerExpectingError(GlobalHotkeyService& service, HotkeyPreset preset,
-                                                        GlobalHotkeyService::Action action) {
-    try {
-        service.registerHotkey(preset, std::move(action));
-    } catch (const GlobalHotkeyError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
+using test::registerExpectingError;
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "HotkeyExpectations.h"
 #include "HotkeyBackendFake.h"
 #include "system/GlobalHotkeyService.h"
 
@@ -10,15 +11,7 @@ using namespace murmelo;
 
 namespace {
 
-std::optional<GlobalHotkeyError> registerExpectingError(GlobalHotkeyService& service, HotkeyPreset preset,
-                                                        GlobalHotkeyService::Action action) {
-    try {
-        service.registerHotkey(preset, std::move(action));
-    } catch (const GlobalHotkeyError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
+using test::registerExpectingError;
 
 } // namespace
 
