@@ -8,16 +8,8 @@
 //   (BM_QueuedCallBaseline), and "median_ratio".
 //
 //   bench_dictation [--benchmark_filter=...]
-#include "AudioCapturingFake.h"
-#include "PasteboardFake.h"
-#include "SyntheticKeyboardFake.h"
-#include "dictation/AppState.h"
-#include "dictation/DictationCoordinator.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
-#include "stores/DictionaryStore.h"
-#include "stores/HistoryStore.h"
-#include "system/TextInsertionService.h"
+
+#include "CoordinatorRig.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -81,13 +73,7 @@ private:
     HandOverLog* m_log;
 };
 
-class InstantRefinement final : public TextRefinementProvider {
-public:
-    QCoro::Task<QString> refine(RefinementRequest request) override {
-        co_return request.text + QStringLiteral("。");
-    }
-    void cancel() override {}
-};
+using bench::InstantRefinement;
 
 class InstantProviders final : public DictationProviderFactory {
 public:
@@ -97,53 +83,14 @@ public:
     }
 };
 
-// A coordinator on stand-ins, with no success hold and an insertion that does not wait.
-struct Rig {
-    QTemporaryDir folder;
-    UserDefaults defaults{folder.path() + "/settings.json"};
-    AppSettings settings{defaults};
-    AppState state;
-    DictionaryStore dictionary{folder.path() + "/dictionary.json"};
-    HistoryStore history{folder.path() + "/history.json"};
-    InstantProviders providers;
-    AudioCapturingFake microphone;
-    PasteboardFake pasteboard;
-    SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
-    DictationCoordinator coordinator{state,     settings,   dictionary,
-                                     history,   providers,  microphone,
-                                     insertion, pasteboard, DictationTiming{35s, 20s, 0ms, 5s}};
-
-    // Runs the event loop until the phase is `kind` (bounded); the instant it got there.
-    Clock::time_point waitForPhase(DictationPhase::Kind kind) {
-        Clock::time_point reached{};
-        if (state.phase().is(kind)) return Clock::now();
-        QEventLoop loop;
-        const auto connection =
-            QObject::connect(&state, &AppState::phaseChanged, &loop, [&](const DictationPhase& phase) {
-                if (!phase.is(kind)) return;
-                reached = Clock::now();
-                loop.quit();
-            });
-        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-        loop.exec();
-        QObject::disconnect(connection);
-        return reached;
-    }
-    // Lets queued work (the sender taking chunks, the reset after success) run.
-    void settle() {
-        QEventLoop loop;
-        QTimer::singleShot(0, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-};
+using Rig = bench::CoordinatorRig<InstantProviders>;
 
 void BM_StopToSuccess(benchmark::State& state) {
     Rig rig;
     std::vector<double> samples;
     for (auto _ : state) {
         rig.coordinator.toggleDictation();
-        if (rig.waitForPhase(DictationPhase::Kind::recording) == Clock::time_point{}) {
+        if (!rig.waitForPhase(DictationPhase::Kind::recording)) {
             state.SkipWithError("no recording");
             return;
         }
@@ -153,11 +100,11 @@ void BM_StopToSuccess(benchmark::State& state) {
         const auto stop = Clock::now();
         rig.coordinator.toggleDictation();
         const auto success = rig.waitForPhase(DictationPhase::Kind::success);
-        if (success == Clock::time_point{}) {
+        if (!success) {
             state.SkipWithError("no success");
             return;
         }
-        const double seconds = std::chrono::duration<double>(success - stop).count();
+        const double seconds = std::chrono::duration<double>(*success - stop).count();
         samples.push_back(seconds * 1000.0);
         state.SetIterationTime(seconds);
         rig.waitForPhase(DictationPhase::Kind::idle);
@@ -261,7 +208,7 @@ void BM_ChunkHandOver(benchmark::State& state) {
     rig.providers.log = &log;
     for (auto _ : state) {
         rig.coordinator.toggleDictation();
-        if (rig.waitForPhase(DictationPhase::Kind::recording) == Clock::time_point{}) {
+        if (!rig.waitForPhase(DictationPhase::Kind::recording)) {
             state.SkipWithError("no recording");
             return;
         }

@@ -4,16 +4,8 @@
 // or a dictation does not succeed.
 //
 //   soak_dictation [DICTATIONS (default 1000)] [LIMIT_MB (default 5)]
-#include "AudioCapturingFake.h"
-#include "PasteboardFake.h"
-#include "SyntheticKeyboardFake.h"
-#include "dictation/AppState.h"
-#include "dictation/DictationCoordinator.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
-#include "stores/DictionaryStore.h"
-#include "stores/HistoryStore.h"
-#include "system/TextInsertionService.h"
+
+#include "CoordinatorRig.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -53,13 +45,7 @@ public:
     QCoro::Task<> cancel() override { co_return; }
 };
 
-class InstantRefinement final : public TextRefinementProvider {
-public:
-    QCoro::Task<QString> refine(RefinementRequest request) override {
-        co_return request.text + QStringLiteral("。");
-    }
-    void cancel() override {}
-};
+using bench::InstantRefinement;
 
 class InstantProviders final : public DictationProviderFactory {
 public:
@@ -68,40 +54,8 @@ public:
     }
 };
 
-struct Rig {
-    QTemporaryDir folder;
-    UserDefaults defaults{folder.path() + "/settings.json"};
-    AppSettings settings{defaults};
-    AppState state;
-    DictionaryStore dictionary{folder.path() + "/dictionary.json"};
-    HistoryStore history{folder.path() + "/history.json"};
-    InstantProviders providers;
-    AudioCapturingFake microphone;
-    PasteboardFake pasteboard;
-    SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
-    DictationCoordinator coordinator{state,     settings,   dictionary,
-                                     history,   providers,  microphone,
-                                     insertion, pasteboard, DictationTiming{35s, 20s, 0ms, 5s}};
-
+struct Rig : bench::CoordinatorRig<InstantProviders> {
     Rig() { settings.setSaveHistory(true); }
-
-    // Runs the event loop until the phase is `kind`; false after 5 s.
-    bool waitForPhase(DictationPhase::Kind kind) {
-        if (state.phase().is(kind)) return true;
-        bool reached = false;
-        QEventLoop loop;
-        const auto connection =
-            QObject::connect(&state, &AppState::phaseChanged, &loop, [&](const DictationPhase& phase) {
-                if (!phase.is(kind)) return;
-                reached = true;
-                loop.quit();
-            });
-        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-        loop.exec();
-        QObject::disconnect(connection);
-        return reached;
-    }
 
     bool dictate() {
         coordinator.toggleDictation();

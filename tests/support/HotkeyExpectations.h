@@ -7,7 +7,8 @@
 namespace murmelo::test {
 
 // Registers `preset`, expecting a refusal; the error, or nothing when the registration succeeded.
-inline std::optional<GlobalHotkeyError> registerExpectingError(GlobalHotkeyService& service, HotkeyPreset preset,
+inline std::optional<GlobalHotkeyError> registerExpectingError(GlobalHotkeyService& service,
+                                                               HotkeyPreset preset,
                                                                GlobalHotkeyService::Action action) {
     try {
         service.registerHotkey(preset, std::move(action));
