@@ -49,6 +49,8 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(*m_backends.loginItem);
     m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning);
 
+    connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this,
+            [this](const QString& message) { m_state->transition(DictationPhase::error(message)); });
     registerSavedHotkey();
     // Subscribed only now, so the fallback written above does not come back as a change.
     connect(m_settings.get(), &AppSettings::hotkeyPresetChanged, this, &AppContainer::applyHotkey);

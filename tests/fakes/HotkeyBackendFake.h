@@ -63,6 +63,14 @@ public:
         active[handle] = {shortcut, identifier};
         return 0;
     }
+    void setFailureHandler(FailureHandler handler) override { m_failureHandler = std::move(handler); }
+    // Plays a registration that the desktop refuses after registerHotKey() returned 0.
+    bool failLater(HotkeyHandle handle, qint32 status) {
+        if (!m_failureHandler) return false;
+        active.erase(handle);
+        m_failureHandler(handle, status);
+        return true;
+    }
     void unregisterHotKey(HotkeyHandle handle) override {
         unregistered.append(handle);
         journal.append(QStringLiteral("unregister %1").arg(handle));
@@ -71,6 +79,7 @@ public:
 
 private:
     PressHandler m_handler;
+    FailureHandler m_failureHandler;
     HotkeyHandle m_lastHandle = 100;
 };
 

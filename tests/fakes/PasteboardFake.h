@@ -15,14 +15,17 @@ public:
     std::optional<QString> content; // nothing after a clear
     QStringList operations;
     QStringList* journal = nullptr;
+    bool accepts = true; // false: a session that refuses the write (nothing is stored)
 
     void clearContents() override {
         content.reset();
         record(QStringLiteral("clear"));
     }
-    void setString(const QString& text) override {
-        content = text;
+    bool setString(const QString& text) override {
         record(QStringLiteral("set:") + text);
+        if (!accepts) return false;
+        content = text;
+        return true;
     }
     QString string() const override { return content.value_or(QString()); }
 

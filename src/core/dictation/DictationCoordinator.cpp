@@ -68,6 +68,18 @@ void DictationCoordinator::copyBestAvailableText() {
     if (!text.isEmpty()) m_pasteboard.replaceWith(text);
 }
 
+QString DictationCoordinator::statusFor(TextInsertionResult outcome) {
+    switch (outcome) {
+    case TextInsertionResult::inserted:
+        return statusInserted;
+    case TextInsertionResult::copiedOnly:
+        return statusCopiedOnly;
+    case TextInsertionResult::notCopied:
+        return statusNotCopied;
+    }
+    return {};
+}
+
 QString DictationCoordinator::messageOf(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -241,7 +253,7 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     m_state.transition(DictationPhase::inserting());
     const TextInsertionResult outcome = co_await m_textInsertion.insert(refined);
     if (!self) co_return;
-    m_state.setStatusDetail(outcome == TextInsertionResult::copiedOnly ? statusCopiedOnly : statusInserted);
+    m_state.setStatusDetail(statusFor(outcome));
     m_state.transition(DictationPhase::success());
     const double latency =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stopRequested).count();

@@ -2,6 +2,7 @@
 
 #include "common/Completion.h"
 #include "dictation/DictationProviderFactory.h"
+#include "system/TextInsertionResult.h"
 
 #include <QObject>
 #include <QPointer>
@@ -41,6 +42,8 @@ public:
         "Personal Mandarin dictation with occasional English product names and technical terms.");
     static inline const QString statusInserted = QStringLiteral("已写入当前应用");
     static inline const QString statusCopiedOnly = QStringLiteral("无法自动粘贴，结果已保留在剪贴板");
+    static inline const QString statusNotCopied =
+        QStringLiteral("无法写入剪贴板，请在托盘面板中点击“复制最近结果”");
 
     DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary,
                          HistoryStore& history, DictationProviderFactory& providers,
@@ -71,6 +74,7 @@ private:
     QCoro::Task<> finishFailedStart(QString message);
     static QCoro::Task<> sendChunks(std::shared_ptr<Session> session);
     static QString messageOf(std::exception_ptr error);
+    static QString statusFor(TextInsertionResult outcome);
 
     AppState& m_state;
     AppSettings& m_settings;

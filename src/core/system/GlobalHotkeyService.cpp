@@ -18,9 +18,16 @@ HotkeyShortcut shortcut(HotkeyPreset preset) {
 
 GlobalHotkeyService::GlobalHotkeyService(HotkeyBackend& backend, QObject* parent)
     : QObject(parent)
-    , m_backend(backend) {}
+    , m_backend(backend) {
+    m_backend.setFailureHandler([this](HotkeyHandle handle, qint32 status) {
+        if (!m_hotKey || *m_hotKey != handle) return; // an earlier, already replaced registration
+        m_hotKey.reset();
+        emit registrationFailed(GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status).description());
+    });
+}
 
 GlobalHotkeyService::~GlobalHotkeyService() {
+    m_backend.setFailureHandler(nullptr);
     if (m_hotKey) m_backend.unregisterHotKey(*m_hotKey);
     if (m_handlerInstalled) m_backend.removeHandler();
     m_action = nullptr;

@@ -30,6 +30,11 @@ public:
     bool hasHandler() const { return m_handlerInstalled; }
     quint32 nextRegistrationId() const { return m_nextRegistrationId; }
 
+signals:
+    // The active shortcut was refused after registerHotkey() had returned (the desktop asks the
+    // user asynchronously); no shortcut is registered now.
+    void registrationFailed(const QString& message);
+
 private:
     void pressed();
 

@@ -45,8 +45,16 @@ public:
     // The status a back end reports when there is no display server to register with (offscreen,
     // a Wayland session without XWayland). Negative so it never collides with an X error code.
     static constexpr qint32 statusNoDisplay = -1;
+    // The session offers no shortcut service this back end can use (a Wayland desktop whose portal
+    // lacks global shortcuts): the user binds a desktop shortcut to `murmelo --toggle` instead.
+    static constexpr qint32 statusNoShortcutService = -2;
+    // The desktop or the user declined the shortcut (a cancelled portal request).
+    static constexpr qint32 statusDeclined = -3;
 
     using PressHandler = std::function<void()>;
+    // Called on the main thread when a registration that returned 0 fails later (back ends that
+    // ask the desktop, and maybe the user, asynchronously). The handle is no longer registered.
+    using FailureHandler = std::function<void(HotkeyHandle handle, qint32 status)>;
 
     virtual ~HotkeyBackend() = default;
 
@@ -58,6 +66,8 @@ public:
     virtual qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
                                   HotkeyHandle& handle) = 0;
     virtual void unregisterHotKey(HotkeyHandle handle) = 0;
+    // Back ends that answer registerHotKey() at once never call it.
+    virtual void setFailureHandler(FailureHandler handler) { (void)handler; }
 };
 
 } // namespace murmelo

@@ -10,14 +10,16 @@ public:
     virtual ~Pasteboard() = default;
     // Removes whatever the clipboard held; the previous content is not kept anywhere.
     virtual void clearContents() = 0;
-    // Makes `text` the clipboard's plain-text content.
-    virtual void setString(const QString& text) = 0;
+    // Makes `text` the clipboard's plain-text content. False when the session is known to have
+    // refused it (a Wayland compositor ignores a window-less client); true is the back end's best
+    // knowledge, never read back.
+    virtual bool setString(const QString& text) = 0;
     virtual QString string() const = 0;
 
     // What every writer of results does: clear, then write the plain string.
-    void replaceWith(const QString& text) {
+    bool replaceWith(const QString& text) {
         clearContents();
-        setString(text);
+        return setString(text);
     }
 };
 

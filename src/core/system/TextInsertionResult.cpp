@@ -8,6 +8,8 @@ QString rawValue(TextInsertionResult result) {
         return QStringLiteral("inserted");
     case TextInsertionResult::copiedOnly:
         return QStringLiteral("copiedOnly");
+    case TextInsertionResult::notCopied:
+        return QStringLiteral("notCopied");
     }
     return {};
 }

@@ -20,7 +20,8 @@ TextInsertionService::TextInsertionService(Pasteboard& pasteboard, SyntheticKeyb
 
 QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text) {
     QPointer self(this);
-    m_pasteboard.replaceWith(text);
+    // A paste without our text on the clipboard would insert whatever was there before.
+    if (!m_pasteboard.replaceWith(text)) co_return TextInsertionResult::notCopied;
     if (!m_keyboard.isAvailable()) co_return TextInsertionResult::copiedOnly;
 
     // After the limit the paste is posted anyway: a stuck modifier must not swallow the result.

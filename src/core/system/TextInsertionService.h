@@ -31,7 +31,8 @@ public:
     TextInsertionService(Pasteboard& pasteboard, SyntheticKeyboard& keyboard, Timing timing,
                          QObject* parent = nullptr);
 
-    // Never fails: every obstacle degrades to copiedOnly with the text on the clipboard.
+    // Never fails: every obstacle degrades to copiedOnly with the text on the clipboard, or to
+    // notCopied when the session would not even take the clipboard write.
     QCoro::Task<TextInsertionResult> insert(QString text);
 
     const Timing& timing() const { return m_timing; }

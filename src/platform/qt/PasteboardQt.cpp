@@ -9,8 +9,11 @@ void PasteboardQt::clearContents() {
     QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
 }
 
-void PasteboardQt::setString(const QString& text) {
+bool PasteboardQt::setString(const QString& text) {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && !QGuiApplication::focusWindow())
+        return false;
     QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    return true;
 }
 
 QString PasteboardQt::string() const {

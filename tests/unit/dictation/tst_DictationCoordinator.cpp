@@ -269,6 +269,20 @@ private slots:
         QCOMPARE(rig.pasteboard.string(), QStringLiteral("整理后的文字"));
     }
 
+    void aRefusedClipboardSaysWhereTheTextIsAndTheTrayCanStillCopyIt() {
+        Rig rig;
+        rig.pasteboard.accepts = false;
+        QVERIFY(rig.record());
+        rig.coordinator->toggleDictation();
+        QVERIFY(rig.waitFor(DictationPhase::success()));
+        QCOMPARE(rig.state.statusDetail(), QStringLiteral("无法写入剪贴板，请在托盘面板中点击“复制最近结果”"));
+        QCOMPARE(rig.keyboard.postAttempts, 0);
+        // The panel has the focus when its button is pressed, so the session takes the write then.
+        rig.pasteboard.accepts = true;
+        rig.coordinator->copyBestAvailableText();
+        QCOMPARE(rig.pasteboard.string(), QStringLiteral("整理后的文字"));
+    }
+
     void historyIsWrittenOnlyWhenOnAndOnlyForSuccess() {
         Rig rig;
         QVERIFY(rig.record());

@@ -155,6 +155,33 @@ private slots:
         QVERIFY(!ran);
     }
 
+    void aLaterRefusalOfTheActiveShortcutIsReportedOnlyForIt() {
+        HotkeyBackendFake backend;
+        GlobalHotkeyService service(backend);
+        QStringList messages;
+        connect(&service, &GlobalHotkeyService::registrationFailed, this,
+                [&](const QString& message) { messages.append(message); });
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [] {});
+        service.registerHotkey(HotkeyPreset::controlShiftSpace, [] {});
+
+        QVERIFY(backend.failLater(101, HotkeyBackend::statusDeclined)); // already replaced
+        QVERIFY(messages.isEmpty());
+        QVERIFY(service.hasHotkey());
+
+        QVERIFY(backend.failLater(102, HotkeyBackend::statusDeclined));
+        QCOMPARE(messages, QStringList{"桌面未允许注册全局快捷键，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"});
+        QVERIFY(!service.hasHotkey());
+        // Nothing is left to release, and the next registration starts afresh.
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [] {});
+        QCOMPARE(backend.unregistered, QList<HotkeyHandle>{101});
+    }
+
+    void aDesktopWithoutShortcutServiceTellsHowToBindTheToggleCommand() {
+        QCOMPARE(GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, HotkeyBackend::statusNoShortcutService)
+                     .description(),
+                 QStringLiteral("当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
+    }
+
     void freshServiceReleasesNothing() {
         HotkeyBackendFake backend;
         { GlobalHotkeyService service(backend); }

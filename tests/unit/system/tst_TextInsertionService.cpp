@@ -72,6 +72,17 @@ private slots:
         QCOMPARE(keyboard.pastes, 0);
     }
 
+    void aRefusedClipboardWriteIsReportedAndNothingIsPasted() {
+        // Pasting now would insert whatever the clipboard held before, not this text.
+        PasteboardFake pasteboard;
+        pasteboard.accepts = false;
+        SyntheticKeyboardFake keyboard;
+        TextInsertionService service(pasteboard, keyboard, quick);
+        QCOMPARE(test::run(service.insert(QStringLiteral("没有写进去"))), TextInsertionResult::notCopied);
+        QCOMPARE(keyboard.postAttempts, 0);
+        QCOMPARE(rawValue(TextInsertionResult::notCopied), QStringLiteral("notCopied"));
+    }
+
     void returnsNoEarlierThanTheSettleTimeAfterPosting() {
         PasteboardFake pasteboard;
         SyntheticKeyboardFake keyboard;
