@@ -68,6 +68,10 @@ void DictationCoordinator::copyBestAvailableText() {
     if (!text.isEmpty()) m_pasteboard.replaceWith(text);
 }
 
+qsizetype DictationCoordinator::unsentAudioBytes() const {
+    return m_session && m_session->chunks ? m_session->chunks->pendingBytes() : 0;
+}
+
 QString DictationCoordinator::statusFor(TextInsertionResult outcome) {
     switch (outcome) {
     case TextInsertionResult::inserted:

@@ -60,6 +60,8 @@ public:
     // objects of a dictation exist.
     bool isStarting() const { return m_starting; }
     bool hasSession() const { return m_session != nullptr; }
+    // Captured audio the transcription provider has not taken yet (0 without a dictation).
+    qsizetype unsentAudioBytes() const;
 
 signals:
     // A dictation ended: in success (before the hold) or in error, after its clean-up.
