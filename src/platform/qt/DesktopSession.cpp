@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 
 #include <xcb/xcb.h>
 
@@ -29,6 +30,22 @@ bool DesktopSession::isAvailable() {
     if (!display.isEmpty() && x11Answers(display)) return true;
     const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
     return !wayland.isEmpty() && waylandSocketExists(wayland);
+}
+
+DesktopSession::Protocol DesktopSession::protocol(const QString& override, const QString& platformName,
+                                                  const QString& sessionType) {
+    const QString chosen = override.trimmed().toLower();
+    if (chosen == QLatin1String("wayland")) return Protocol::wayland;
+    if (chosen == QLatin1String("x11")) return Protocol::x11;
+    if (platformName.startsWith(QLatin1String("wayland"))) return Protocol::wayland;
+    if (sessionType.compare(QLatin1String("wayland"), Qt::CaseInsensitive) == 0) return Protocol::wayland;
+    if (platformName == QLatin1String("xcb")) return Protocol::x11;
+    return Protocol::none;
+}
+
+DesktopSession::Protocol DesktopSession::protocol() {
+    return protocol(qEnvironmentVariable("MURMELO_SESSION"), QGuiApplication::platformName(),
+                    qEnvironmentVariable("XDG_SESSION_TYPE"));
 }
 
 QString DesktopSession::unavailableMessage() {
