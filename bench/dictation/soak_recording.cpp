@@ -81,16 +81,15 @@ int main(int argc, char** argv) {
     test::PulseAudioServer audioServer;
     QString error;
     if (!audioServer.start(&error)) return fail(qPrintable(error));
-    std::vector<float> speech = test::mandarinSpeech(QStringLiteral("今天我们讨论 Kubernetes 集群的升级计划。"), &error);
+    std::vector<float> speech =
+        test::mandarinSpeech(QStringLiteral("今天我们讨论 Kubernetes 集群的升级计划。"), &error);
     if (speech.empty()) return fail(qPrintable(error));
     const std::vector<float> pause = test::stereoSilence(1.0);
     speech.insert(speech.end(), pause.begin(), pause.end());
 
     const QString base = services.baseUrl().toString();
     ProviderConfiguration endpoints(
-        [base](const char* name) {
-            return QByteArray(name) == "MURMELO_OPENAI_BASE_URL" ? base : QString();
-        },
+        [base](const char* name) { return QByteArray(name) == "MURMELO_OPENAI_BASE_URL" ? base : QString(); },
         [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
     UserDefaults defaults(environment.root() + "/settings.json");
     AppSettings settings(defaults);
@@ -104,9 +103,9 @@ int main(int argc, char** argv) {
     DictionaryStore dictionary(environment.root() + "/dictionary.json");
     HistoryStore history(environment.root() + "/history.json");
     AppState state;
-    AudioCaptureService microphone(
-        std::make_unique<AudioInputBackendPulse>(AudioInputBackendPulse::Options{audioServer.address(), 3000ms}),
-        [] { return QString(); });
+    AudioCaptureService microphone(std::make_unique<AudioInputBackendPulse>(
+                                       AudioInputBackendPulse::Options{audioServer.address(), 3000ms}),
+                                   [] { return QString(); });
     PasteboardFake pasteboard;
     SyntheticKeyboardFake keyboard;
     TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
@@ -125,10 +124,10 @@ int main(int argc, char** argv) {
     double unsentAtEnd = 0;
     const auto started = std::chrono::steady_clock::now();
     for (int elapsed = 60; elapsed <= std::max(seconds, 60); elapsed += 60) {
-        const bool stillRecording = spinUntil([&] { return state.phase() != DictationPhase::recording(); },
-                                              std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  started + std::chrono::seconds(elapsed) -
-                                                  std::chrono::steady_clock::now()));
+        const bool stillRecording =
+            spinUntil([&] { return state.phase() != DictationPhase::recording(); },
+                      std::chrono::duration_cast<std::chrono::milliseconds>(
+                          started + std::chrono::seconds(elapsed) - std::chrono::steady_clock::now()));
         if (stillRecording) // the phase left recording early
             return fail(qPrintable(QStringLiteral("the recording ended early: ") + state.phase().message()));
         const double unsent = double(coordinator.unsentAudioBytes()) / 1024.0;
@@ -139,8 +138,8 @@ int main(int argc, char** argv) {
             unsentAtFirstMinute = unsent;
         }
         unsentAtEnd = unsent;
-        std::fprintf(stderr, "minute %d: rss %.2f MB, unsent audio %.1f KB, feeder %lld frames\n", elapsed / 60,
-                     resident, unsent, static_cast<long long>(feeder.framesWritten()));
+        std::fprintf(stderr, "minute %d: rss %.2f MB, unsent audio %.1f KB, feeder %lld frames\n",
+                     elapsed / 60, resident, unsent, static_cast<long long>(feeder.framesWritten()));
     }
     const double atEnd = residentMegabytes();
 
@@ -155,8 +154,8 @@ int main(int argc, char** argv) {
     const double unsentGrowthMegabytes = (unsentAtEnd - unsentAtFirstMinute) / 1024.0;
     std::printf("soak_recording_seconds %d\nrss_after_first_minute_mb %.2f\nrss_at_end_mb %.2f\n"
                 "rss_growth_mb %.2f\npeak_unsent_audio_kb %.1f\ntolerance_mb %.2f\ninserted %s\n",
-                std::max(seconds, 60), afterFirstMinute, atEnd, growth, peakUnsentKilobytes, toleranceMegabytes,
-                qPrintable(pasteboard.string()));
+                std::max(seconds, 60), afterFirstMinute, atEnd, growth, peakUnsentKilobytes,
+                toleranceMegabytes, qPrintable(pasteboard.string()));
     if (growth > unsentGrowthMegabytes + toleranceMegabytes) {
         std::fprintf(stderr, "resident memory grew by %.2f MB beyond the unsent audio (tolerance %.2f MB)\n",
                      growth - unsentGrowthMegabytes, toleranceMegabytes);

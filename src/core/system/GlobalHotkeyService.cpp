@@ -22,7 +22,8 @@ GlobalHotkeyService::GlobalHotkeyService(HotkeyBackend& backend, QObject* parent
     m_backend.setFailureHandler([this](HotkeyHandle handle, qint32 status) {
         if (!m_hotKey || *m_hotKey != handle) return; // an earlier, already replaced registration
         m_hotKey.reset();
-        emit registrationFailed(GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status).description());
+        emit registrationFailed(
+            GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status).description());
     });
 }
 

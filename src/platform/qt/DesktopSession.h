@@ -12,7 +12,8 @@ struct DesktopSession {
     // Which kind of back ends serve this session: MURMELO_SESSION ("x11" or "wayland") when set,
     // else Wayland when Qt runs on it or the login session says so (an X11 shortcut grab or
     // XTest only reaches XWayland windows there), else X11 when Qt runs on xcb.
-    static Protocol protocol(const QString& override, const QString& platformName, const QString& sessionType);
+    static Protocol protocol(const QString& override, const QString& platformName,
+                             const QString& sessionType);
     // The same for this process, after QGuiApplication exists.
     static Protocol protocol();
 

@@ -2,6 +2,7 @@
 // audio server whose microphone speaks Mandarin, the keyring, and the fake speech services.
 #include "FakeServices.h"
 #include "KeyringSession.h"
+#include "MurmeloProcess.h"
 #include "PulseAudioServer.h"
 #include "RivalClient.h"
 #include "TestDisplay.h"
@@ -17,9 +18,9 @@
 #include <QProcess>
 #include <QTest>
 
+#include <X11/keysym.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
-#include <X11/keysym.h>
 
 #include <cmath>
 
@@ -33,7 +34,8 @@ namespace {
 using test::RivalClient;
 
 QString artifacts() {
-    const QString directory = qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/artifacts/desktop");
+    const QString directory =
+        qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/artifacts/desktop");
     QDir().mkpath(directory);
     return directory;
 }
@@ -51,61 +53,9 @@ private:
     test::PulseAudioServer m_audio;
     std::unique_ptr<test::MicrophoneFeeder> m_feeder;
     std::vector<float> m_speech;
-    QProcess m_murmelo;
-    QTemporaryDir m_home;
+    std::unique_ptr<test::MurmeloProcess> m_murmelo;
 
-    QProcessEnvironment murmeloEnvironment() const {
-        QProcessEnvironment environment = m_display.environment();
-        environment.insert("HOME", m_home.path() + "/home");
-        environment.insert("XDG_CONFIG_HOME", m_home.path() + "/config");
-        environment.insert("XDG_DATA_HOME", m_home.path() + "/data");
-        environment.insert("XDG_RUNTIME_DIR", m_home.path() + "/runtime");
-        environment.insert("PULSE_SERVER", m_audio.address());
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.remove("DBUS_SESSION_BUS_ADDRESS");
-        return environment;
-    }
-
-    void writeSettings(const QJsonObject& values) {
-        QDir().mkpath(m_home.path() + "/config/Murmelo");
-        QFile file(m_home.path() + "/config/Murmelo/settings.json");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(values).toJson());
-    }
-
-    bool startMurmelo(const QProcessEnvironment& environment) {
-        m_murmelo.setProcessEnvironment(environment);
-        m_murmelo.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_murmelo.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo", {});
-        if (!m_murmelo.waitForStarted(5000)) return false;
-        // Ready when its tray icon's window exists.
-        return test::waitUntil(
-            [&] {
-                QByteArray ids;
-                return m_display.run("xdotool", {"search", "--class", "^murmelo$"}, &ids, 3s) && !ids.trimmed().isEmpty();
-            },
-            15s, 20ms);
-    }
-
-    void stopMurmelo() {
-        if (m_murmelo.state() == QProcess::NotRunning) return;
-        m_murmelo.terminate();
-        if (!m_murmelo.waitForFinished(5000)) {
-            m_murmelo.kill();
-            m_murmelo.waitForFinished(2000);
-        }
-    }
-
-    // The overlay's window name ("Murmelo — <title>"); a null string when there is no such window.
-    QString overlayTitle() const {
-        QByteArray ids;
-        const QStringList arguments{"search", "--onlyvisible", "--name", "^Murmelo — "};
-        if (!m_display.run("xdotool", arguments, &ids, 3s) || ids.trimmed().isEmpty()) return QString();
-        QByteArray name;
-        if (!m_display.run("xdotool", {"getwindowname", QString::fromLatin1(ids.split('\n').first())}, &name, 3s))
-            return QString();
-        return QString::fromUtf8(name).trimmed();
-    }
+    QString overlayTitle() const { return m_murmelo->overlayTitle(); }
 
     void screenshot(const QString& name) const {
         m_display.run("import", {"-window", "root", artifacts() + "/" + name + ".png"}, nullptr, 10s);
@@ -123,9 +73,6 @@ private:
 
 private slots:
     void initTestCase() {
-        QVERIFY(m_home.isValid());
-        QDir().mkpath(m_home.path() + "/runtime");
-        QFile::setPermissions(m_home.path() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QString error;
         QVERIFY2(m_audio.start(&error), qPrintable(error));
         m_speech = test::mandarinSpeech(QStringLiteral("你好，语音输入。"), &error);
@@ -138,11 +85,8 @@ private slots:
         QVERIFY(m_feeder->play(loop, true));
     }
 
-    void cleanup() {
-        stopMurmelo();
-        QDir(m_home.path() + "/config").removeRecursively();
-        QDir(m_home.path() + "/data").removeRecursively();
-    }
+    void init() { m_murmelo = std::make_unique<test::MurmeloProcess>(m_display, m_audio.address()); }
+    void cleanup() { m_murmelo.reset(); }
 
     void cleanupTestCase() {
         if (m_feeder) m_feeder->stop();
@@ -153,17 +97,18 @@ private slots:
         QVERIFY(target.start());
         QByteArray activeBefore;
         QVERIFY(m_display.run("xdotool", {"getactivewindow"}, &activeBefore));
-        QVERIFY(startMurmelo(murmeloEnvironment()));
+        QVERIFY(m_murmelo->start());
         QVERIFY(overlayTitle().isNull()); // idle: hidden
 
         press("ctrl+alt+space");
-        QVERIFY2(test::waitUntil([&] { return overlayTitle() == QStringLiteral("Murmelo — 正在录音"); }, 10s, 20ms),
+        QVERIFY2(test::waitUntil([&] { return overlayTitle() == QStringLiteral("正在录音"); }, 10s, 20ms),
                  qPrintable(overlayTitle()));
         speak(2.0);
         screenshot("overlay-recording");
         press("ctrl+alt+space");
 
-        QVERIFY2(target.waitForText(MockTextRefinementProvider::smartDictationText(), 15s), qPrintable(target.text()));
+        QVERIFY2(target.waitForText(MockTextRefinementProvider::smartDictationText(), 15s),
+                 qPrintable(target.text()));
         // Success shows for 1.5 s, then the overlay goes.
         QVERIFY(test::waitUntil([&] { return overlayTitle().isNull(); }, 5s, 50ms));
         QByteArray activeAfter;
@@ -185,10 +130,12 @@ private slots:
         // The OpenAI key goes into the keyring the way the settings window saves it. (This process
         // has not touched D-Bus before, so GLib takes the keyring's bus.)
         qputenv("DBUS_SESSION_BUS_ADDRESS", keyring.busAddress().toUtf8());
-        KeychainStore(std::make_shared<SecretBackendLibsecret>()).save(QStringLiteral("sk-test-openai"), CredentialKind::openAI);
+        KeychainStore(std::make_shared<SecretBackendLibsecret>())
+            .save(QStringLiteral("sk-test-openai"), CredentialKind::openAI);
 
-        writeSettings({{"settings.useMockProviders", false}, {"settings.refinementProvider", "deepSeek"}});
-        QProcessEnvironment environment = murmeloEnvironment();
+        QVERIFY(m_murmelo->writeSettings(
+            {{"settings.useMockProviders", false}, {"settings.refinementProvider", "deepSeek"}}));
+        QProcessEnvironment environment = m_murmelo->environment();
         environment.insert("DBUS_SESSION_BUS_ADDRESS", keyring.busAddress());
         environment.insert("DEEPSEEK_API_KEY", "sk-test-deepseek");
         environment.remove("OPENAI_API_KEY");
@@ -197,13 +144,14 @@ private slots:
 
         test::PasteTarget target(m_display);
         QVERIFY(target.start());
-        QVERIFY(startMurmelo(environment));
+        QVERIFY(m_murmelo->start(environment));
         press("ctrl+alt+space");
-        QVERIFY2(test::waitUntil([&] { return overlayTitle() == QStringLiteral("Murmelo — 正在录音"); }, 10s, 20ms),
+        QVERIFY2(test::waitUntil([&] { return overlayTitle() == QStringLiteral("正在录音"); }, 10s, 20ms),
                  qPrintable(overlayTitle()));
         const double spoken = speak(2.0);
         press("ctrl+alt+space");
-        QVERIFY2(target.waitForText(services.script.refinedText, 20s), qPrintable(target.text() + "\n" + target.keyLog()));
+        QVERIFY2(target.waitForText(services.script.refinedText, 20s),
+                 qPrintable(target.text() + "\n" + target.keyLog()));
 
         // The socket carried the OpenAI key and the speech: about its length, and not silence.
         QCOMPARE(services.sessions.size(), 1);
@@ -221,7 +169,8 @@ private slots:
                  qPrintable(QString("%1 s of audio for %2 s of speaking").arg(seconds).arg(spoken)));
         double sumSquares = 0;
         const auto* samples = reinterpret_cast<const qint16*>(audio.constData());
-        for (qsizetype i = 0; i < audio.size() / 2; ++i) sumSquares += double(samples[i]) * samples[i];
+        for (qsizetype i = 0; i < audio.size() / 2; ++i)
+            sumSquares += double(samples[i]) * samples[i];
         const double rms = std::sqrt(sumSquares / double(audio.size() / 2));
         QVERIFY2(rms > 100, qPrintable(QString::number(rms)));
         // The transcript went to DeepSeek with its own key.
@@ -238,24 +187,26 @@ private slots:
     void aTakenShortcutFallsBackOrIsReported() {
         RivalClient rival(m_display.name());
         QVERIFY(rival.grabSpace(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1)); // Control + Alt + Space
-        writeSettings({{"settings.hotkeyPreset", "controlShiftSpace"}});
-        QVERIFY(startMurmelo(murmeloEnvironment()));
+        QVERIFY(m_murmelo->writeSettings({{"settings.hotkeyPreset", "controlShiftSpace"}}));
+        QVERIFY(m_murmelo->start());
         QVERIFY(overlayTitle().isNull()); // its own preset was free: no error
         press("ctrl+shift+space");
-        QVERIFY2(test::waitUntil([&] { return overlayTitle() == QStringLiteral("Murmelo — 正在录音"); }, 10s, 20ms),
+        QVERIFY2(test::waitUntil([&] { return overlayTitle() == QStringLiteral("正在录音"); }, 10s, 20ms),
                  qPrintable(overlayTitle()));
         press("ctrl+shift+space");
         QVERIFY(test::waitUntil([&] { return overlayTitle().isNull(); }, 15s, 50ms));
-        stopMurmelo();
+        m_murmelo->stop();
 
         QVERIFY(rival.grabSpace(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT)); // now both are taken
-        QVERIFY(startMurmelo(murmeloEnvironment()));
+        QVERIFY(m_murmelo->start());
         QVERIFY(test::waitUntil(
-            [&] { return overlayTitle() == QStringLiteral("Murmelo — 无法注册全局快捷键，可能已被其他应用占用（10）。"); },
+            [&] {
+                return overlayTitle() == QStringLiteral("无法注册全局快捷键，可能已被其他应用占用（10）。");
+            },
             10s, 50ms));
         screenshot("hotkey-taken");
         QTest::qWait(300);
-        QCOMPARE(m_murmelo.state(), QProcess::Running); // it runs on without a shortcut
+        QVERIFY(m_murmelo->isRunning()); // it runs on without a shortcut
     }
 };
 

@@ -13,16 +13,34 @@ private slots:
         QTest::addColumn<QString>("platform");
         QTest::addColumn<QString>("sessionType");
         QTest::addColumn<Protocol>("expected");
-        QTest::newRow("X11 desktop") << "" << "xcb" << "x11" << Protocol::x11;
-        QTest::newRow("X11 without a login session type") << "" << "xcb" << "" << Protocol::x11;
-        QTest::newRow("Qt on Wayland") << "" << "wayland" << "wayland" << Protocol::wayland;
-        QTest::newRow("Qt on Wayland with EGL") << "" << "wayland-egl" << "" << Protocol::wayland;
+        QTest::newRow("X11 desktop") << ""
+                                     << "xcb"
+                                     << "x11" << Protocol::x11;
+        QTest::newRow("X11 without a login session type") << ""
+                                                          << "xcb"
+                                                          << "" << Protocol::x11;
+        QTest::newRow("Qt on Wayland") << ""
+                                       << "wayland"
+                                       << "wayland" << Protocol::wayland;
+        QTest::newRow("Qt on Wayland with EGL") << ""
+                                                << "wayland-egl"
+                                                << "" << Protocol::wayland;
         // Grabs and XTest through XWayland reach only X clients: the Wayland back ends still apply.
-        QTest::newRow("Qt on XWayland in a Wayland session") << "" << "xcb" << "Wayland" << Protocol::wayland;
-        QTest::newRow("offscreen") << "" << "offscreen" << "" << Protocol::none;
-        QTest::newRow("override to Wayland") << "wayland" << "xcb" << "x11" << Protocol::wayland;
-        QTest::newRow("override to X11, spaced and capitalised") << " X11 " << "xcb" << "wayland" << Protocol::x11;
-        QTest::newRow("unknown override is ignored") << "mir" << "xcb" << "" << Protocol::x11;
+        QTest::newRow("Qt on XWayland in a Wayland session") << ""
+                                                             << "xcb"
+                                                             << "Wayland" << Protocol::wayland;
+        QTest::newRow("offscreen") << ""
+                                   << "offscreen"
+                                   << "" << Protocol::none;
+        QTest::newRow("override to Wayland") << "wayland"
+                                             << "xcb"
+                                             << "x11" << Protocol::wayland;
+        QTest::newRow("override to X11, spaced and capitalised") << " X11 "
+                                                                 << "xcb"
+                                                                 << "wayland" << Protocol::x11;
+        QTest::newRow("unknown override is ignored") << "mir"
+                                                     << "xcb"
+                                                     << "" << Protocol::x11;
     }
     void backEndsFollowTheSessionNotJustQtsPlatform() {
         QFETCH(QString, override);

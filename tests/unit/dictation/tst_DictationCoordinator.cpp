@@ -275,7 +275,8 @@ private slots:
         QVERIFY(rig.record());
         rig.coordinator->toggleDictation();
         QVERIFY(rig.waitFor(DictationPhase::success()));
-        QCOMPARE(rig.state.statusDetail(), QStringLiteral("无法写入剪贴板，请在托盘面板中点击“复制最近结果”"));
+        QCOMPARE(rig.state.statusDetail(),
+                 QStringLiteral("无法写入剪贴板，请在托盘面板中点击“复制最近结果”"));
         QCOMPARE(rig.keyboard.postAttempts, 0);
         // The panel has the focus when its button is pressed, so the session takes the write then.
         rig.pasteboard.accepts = true;

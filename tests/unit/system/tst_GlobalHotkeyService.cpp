@@ -1,5 +1,5 @@
-#include "HotkeyExpectations.h"
 #include "HotkeyBackendFake.h"
+#include "HotkeyExpectations.h"
 #include "system/GlobalHotkeyService.h"
 
 #include <QTest>
@@ -169,7 +169,9 @@ private slots:
         QVERIFY(service.hasHotkey());
 
         QVERIFY(backend.failLater(102, HotkeyBackend::statusDeclined));
-        QCOMPARE(messages, QStringList{"桌面未允许注册全局快捷键，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"});
+        QCOMPARE(
+            messages,
+            QStringList{"桌面未允许注册全局快捷键，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"});
         QVERIFY(!service.hasHotkey());
         // Nothing is left to release, and the next registration starts afresh.
         service.registerHotkey(HotkeyPreset::controlOptionSpace, [] {});
@@ -177,9 +179,11 @@ private slots:
     }
 
     void aDesktopWithoutShortcutServiceTellsHowToBindTheToggleCommand() {
-        QCOMPARE(GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, HotkeyBackend::statusNoShortcutService)
-                     .description(),
-                 QStringLiteral("当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
+        QCOMPARE(
+            GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, HotkeyBackend::statusNoShortcutService)
+                .description(),
+            QStringLiteral(
+                "当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
     }
 
     void freshServiceReleasesNothing() {
