@@ -30,8 +30,10 @@ QStringList SyntheticKeyboardWtype::focusedWindowClasses() const {
 bool SyntheticKeyboardWtype::postPasteShortcut(PasteShortcut shortcut) {
     const bool withShift = shortcut == PasteShortcut::controlShift;
     // wtype runs its options in order: sleep, press the modifiers, type V, release them.
-    QStringList arguments{QStringLiteral("-s"), QString::number(m_timing.firstKeyDelay.count()),
-                          QStringLiteral("-M"), QStringLiteral("ctrl")};
+    QStringList arguments;
+    if (m_timing.firstKeyDelay.count() > 0) // wtype takes no zero sleep
+        arguments << QStringLiteral("-s") << QString::number(m_timing.firstKeyDelay.count());
+    arguments << QStringLiteral("-M") << QStringLiteral("ctrl");
     if (withShift) arguments << QStringLiteral("-M") << QStringLiteral("shift");
     arguments << QStringLiteral("-k") << QStringLiteral("v");
     if (withShift) arguments << QStringLiteral("-m") << QStringLiteral("shift");
