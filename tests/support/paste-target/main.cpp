@@ -1,6 +1,7 @@
-// murmelo-paste-target [--class NAME] TEXT_FILE CHANGES_FILE
+// murmelo-paste-target [--class NAME] [--app-id NAME] TEXT_FILE CHANGES_FILE
 // A window with one focused multi-line text field, standing in for the application a user
-// dictates into; --class NAME makes NAME its WM_CLASS class, so it passes for another application. Every
+// dictates into; --class NAME makes NAME its WM_CLASS class (X11) and --app-id NAME its app id
+// (Wayland), so it passes for another application. Every
 // change rewrites TEXT_FILE atomically with the whole content and appends the CLOCK_MONOTONIC time in
 // nanoseconds to CHANGES_FILE; TEXT_FILE.ready appears once the field has the keyboard focus.
 #include <QApplication>
@@ -26,13 +27,22 @@ qint64 monotonicNs() {
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QStringList arguments = application.arguments().mid(1); // Qt's own options (-name ...) are gone
-    if (arguments.size() >= 2 && arguments.front() == QStringLiteral("--class")) {
-        // Qt's xcb platform takes WM_CLASS's class from the application name when the first window is made.
-        QApplication::setApplicationName(arguments.at(1));
+    while (arguments.size() >= 2 && arguments.front().startsWith(QStringLiteral("--"))) {
+        if (arguments.front() == QStringLiteral("--class")) {
+            // Qt's xcb platform takes WM_CLASS's class from the application name when the first window is
+            // made.
+            QApplication::setApplicationName(arguments.at(1));
+        } else if (arguments.front() == QStringLiteral("--app-id")) {
+            // Qt's Wayland platform sends the desktop file name as the toplevel's app id.
+            QGuiApplication::setDesktopFileName(arguments.at(1));
+        } else {
+            break;
+        }
         arguments = arguments.mid(2);
     }
     if (arguments.size() != 2) {
-        std::fprintf(stderr, "usage: murmelo-paste-target [--class NAME] TEXT_FILE CHANGES_FILE\n");
+        std::fprintf(stderr,
+                     "usage: murmelo-paste-target [--class NAME] [--app-id NAME] TEXT_FILE CHANGES_FILE\n");
         return 2;
     }
     const QString textPath = arguments.at(0);

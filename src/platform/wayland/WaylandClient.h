@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+namespace murmelo {
+
+// Questions to the Wayland compositor over a connection of our own, separate from Qt's: each one
+// connects, asks, reads the answer and disconnects. Every wait is bounded by `limit`, so a
+// compositor that stops answering costs that long at most and never hangs the caller.
+class WaylandClient {
+public:
+    // The protocols the wlroots back ends rely on.
+    struct Globals {
+        bool dataControl = false;     // zwlr_data_control_manager_v1: clipboard writes without focus
+        bool virtualKeyboard = false; // zwp_virtual_keyboard_manager_v1: synthetic keys
+        bool foreignToplevel = false; // zwlr_foreign_toplevel_manager_v1: which application is active
+        bool operator==(const Globals&) const = default;
+    };
+
+    // `display` as WAYLAND_DISPLAY takes it: a socket name in XDG_RUNTIME_DIR or an absolute
+    // path. Empty means the session's own (WAYLAND_DISPLAY).
+    explicit WaylandClient(QString display = {},
+                           std::chrono::milliseconds limit = std::chrono::milliseconds(500));
+
+    // What the compositor advertises; nullopt when no compositor answered in time.
+    std::optional<Globals> globals() const;
+    // The app id of the toplevel window the compositor reports as activated; empty when none
+    // is, when the compositor lacks foreign-toplevel, or when it did not answer in time.
+    QString activatedAppId() const;
+
+private:
+    QString m_display;
+    std::chrono::milliseconds m_limit;
+};
+
+} // namespace murmelo
