@@ -259,20 +259,6 @@ QString WaylandPasteTarget::keyLog() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-QStringList WaylandPasteTarget::pressedChords() const {
-    static const QList<int> modifierKeys{Qt::Key_Shift,   Qt::Key_Control, Qt::Key_Alt,  Qt::Key_Meta,
-                                         Qt::Key_Super_L, Qt::Key_Super_R, Qt::Key_AltGr};
-    QStringList chords;
-    for (const QString& line : keyLog().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        // "<ns> press <key hex> mods <modifiers hex>"
-        const QStringList fields = line.split(QLatin1Char(' '));
-        if (fields.size() != 5 || fields.at(1) != QStringLiteral("press")) continue;
-        const int key = fields.at(2).toInt(nullptr, 16);
-        if (modifierKeys.contains(key)) continue;
-        const auto modifiers = Qt::KeyboardModifiers(fields.at(4).toInt(nullptr, 16)) & ~Qt::KeypadModifier;
-        chords << QKeySequence(QKeyCombination(modifiers, Qt::Key(key))).toString();
-    }
-    return chords;
-}
+QStringList WaylandPasteTarget::pressedChords() const { return chordsInKeyLog(keyLog()); }
 
 } // namespace murmelo::test

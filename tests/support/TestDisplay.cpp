@@ -389,11 +389,13 @@ QString PasteTarget::keyLog() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-QStringList PasteTarget::pressedChords() const {
+QStringList PasteTarget::pressedChords() const { return chordsInKeyLog(keyLog()); }
+
+QStringList chordsInKeyLog(const QString& keyLog) {
     static const QList<int> modifierKeys{Qt::Key_Shift,   Qt::Key_Control, Qt::Key_Alt,  Qt::Key_Meta,
                                          Qt::Key_Super_L, Qt::Key_Super_R, Qt::Key_AltGr};
     QStringList chords;
-    for (const QString& line : keyLog().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& line : keyLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         // "<ns> press <key hex> mods <modifiers hex>"
         const QStringList fields = line.split(QLatin1Char(' '));
         if (fields.size() != 5 || fields.at(1) != QStringLiteral("press")) continue;

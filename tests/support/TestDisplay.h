@@ -110,6 +110,9 @@ private:
 // Monotonic clock in nanoseconds, comparable between processes on this machine.
 qint64 monotonicNs();
 
+// The chords (for example "Ctrl+V") pressed according to a paste target's key log, in order.
+QStringList chordsInKeyLog(const QString& keyLog);
+
 } // namespace murmelo::test
 
 // main() for a desktop test: starts a display with `options` (a TestDisplay::Options), runs

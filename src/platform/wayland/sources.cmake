@@ -1,7 +1,6 @@
 # Wayland back ends for compositors built on wlroots (sway, Hyprland, river, ...).
 # The foreign-toplevel protocol is not packaged in Debian 12; its description lives in protocols/
 # and the client code is generated into the build tree.
-enable_language(C) # wayland-scanner writes C
 set(murmelo_wayland_generated "${CMAKE_CURRENT_BINARY_DIR}/wayland-protocols")
 set(murmelo_foreign_toplevel_xml
     "${CMAKE_CURRENT_SOURCE_DIR}/wayland/protocols/wlr-foreign-toplevel-management-unstable-v1.xml")
