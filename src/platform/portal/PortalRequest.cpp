@@ -70,6 +70,9 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, Shortcut& shortcu
 
 void registerTypes() {
     static const bool registered = [] {
+        // Qt registers metatypes on first use; QDBusConnection::connect() looks slot parameter
+        // types up by name and refuses a slot whose types are not known yet.
+        qRegisterMetaType<QDBusObjectPath>();
         qDBusRegisterMetaType<Shortcut>();
         qDBusRegisterMetaType<ShortcutList>();
         return true;

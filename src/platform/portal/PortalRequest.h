@@ -39,7 +39,7 @@ using ShortcutList = QList<Shortcut>;
 
 QDBusArgument& operator<<(QDBusArgument& argument, const Shortcut& shortcut);
 const QDBusArgument& operator>>(const QDBusArgument& argument, Shortcut& shortcut);
-// Makes ShortcutList known to QtDBus; idempotent.
+// Makes the types our calls and slots use known to QtDBus; idempotent.
 void registerTypes();
 
 struct Response {
