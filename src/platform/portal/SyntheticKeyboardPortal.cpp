@@ -73,7 +73,8 @@ void SyntheticKeyboardPortal::forgetSession() {
 
 void SyntheticKeyboardPortal::onSessionClosed() {
     forgetSession();
-    setState(State::closed);
+    // Portals end the session of a start they refuse, sometimes before the refusal arrives.
+    setState(m_state == State::starting ? State::refused : State::closed);
 }
 
 QCoro::Task<> SyntheticKeyboardPortal::start() {
@@ -124,7 +125,7 @@ QCoro::Task<> SyntheticKeyboardPortal::start() {
         portal::closeSession(connection, session);
         co_return;
     }
-    if (m_session != session) co_return; // the desktop ended it meanwhile
+    if (m_session != session) co_return; // the desktop ended it meanwhile: refused
     if (selected.code != portal::Response::success) {
         // A token the portal would not take is worth nothing later either.
         if (tokenSent) secrets->clear(secretService, secretAccount);
