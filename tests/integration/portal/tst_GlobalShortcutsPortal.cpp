@@ -140,6 +140,22 @@ private slots:
         QVERIFY(!service.hasHotkey());
     }
 
+    void unansweredBindIsDeclinedAndItsDialogClosed() {
+        QVERIFY(m_portal->setResponse(QStringLiteral("BindShortcuts"), -1));
+        const int closedRequests = m_portal->log(QStringLiteral("CloseRequest")).size();
+        HotkeyBackendPortal backend(m_portal->connection(), {2s, 5s, 300ms});
+        GlobalHotkeyService service(backend);
+        QSignalSpy failures(&service, &GlobalHotkeyService::registrationFailed);
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [] {});
+        QTRY_COMPARE_WITH_TIMEOUT(failures.size(), 1, 5000);
+        QCOMPARE(failures.at(0).at(0).toString(),
+                 QStringLiteral(
+                     "桌面未允许注册全局快捷键，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_portal->log(QStringLiteral("CloseRequest")).size(), closedRequests + 1,
+                                  5000);
+        QVERIFY(m_portal->release(QStringLiteral("BindShortcuts"), 0));
+    }
+
     void handleUnregisteredWhileBindingNeverFiresNorFails_data() {
         QTest::addColumn<quint32>("code");
         QTest::newRow("bound afterwards") << 0u;
