@@ -36,8 +36,10 @@ HotkeyBackendPortal::HotkeyBackendPortal(QDBusConnection connection, portal::Por
 }
 
 HotkeyBackendPortal::~HotkeyBackendPortal() {
-    for (const auto& [handle, registration] : m_registrations)
+    for (const auto& [handle, registration] : m_registrations) {
+        watchSession(registration.session, false);
         portal::closeSession(m_connection, registration.session);
+    }
     if (m_subscribed)
         m_connection.disconnect(portal::service, portal::objectPath, globalShortcuts,
                                 QStringLiteral("Activated"), this,
@@ -92,8 +94,30 @@ void HotkeyBackendPortal::unregisterHotKey(HotkeyHandle handle) {
     const auto it = m_registrations.find(handle);
     if (it == m_registrations.end()) return;
     // A bind still under way sees the registration gone and closes the session it gets.
+    watchSession(it->second.session, false);
     portal::closeSession(m_connection, it->second.session);
     m_registrations.erase(it);
+}
+
+void HotkeyBackendPortal::watchSession(const QString& session, bool watch) {
+    if (session.isEmpty()) return;
+    if (watch)
+        m_connection.connect(portal::service, session, portal::sessionInterface, QStringLiteral("Closed"),
+                             this, SLOT(onSessionClosed(QDBusMessage)));
+    else
+        m_connection.disconnect(portal::service, session, portal::sessionInterface, QStringLiteral("Closed"),
+                                this, SLOT(onSessionClosed(QDBusMessage)));
+}
+
+void HotkeyBackendPortal::onSessionClosed(const QDBusMessage& message) {
+    // The desktop ended the session (the user revoked the shortcut, or the desktop restarted its
+    // service): the shortcut is gone, which the user must hear about.
+    for (const auto& [handle, registration] : m_registrations) {
+        if (registration.session != message.path()) continue;
+        const HotkeyHandle closed = handle;
+        fail(closed, statusDeclined);
+        return;
+    }
 }
 
 HotkeyBackendPortal::Registration* HotkeyBackendPortal::live(HotkeyHandle handle) {
@@ -104,6 +128,7 @@ HotkeyBackendPortal::Registration* HotkeyBackendPortal::live(HotkeyHandle handle
 void HotkeyBackendPortal::fail(HotkeyHandle handle, qint32 status) {
     const auto it = m_registrations.find(handle);
     if (it == m_registrations.end()) return;
+    watchSession(it->second.session, false);
     portal::closeSession(m_connection, it->second.session);
     m_registrations.erase(it);
     if (m_failureHandler) {
@@ -139,6 +164,7 @@ QCoro::Task<> HotkeyBackendPortal::bind(HotkeyHandle handle) {
     }
     Registration* registration = live(handle);
     registration->session = session;
+    watchSession(session, true);
 
     QVariantMap properties;
     properties.insert(QStringLiteral("description"), QStringLiteral("开始或结束语音输入"));

@@ -5,6 +5,7 @@
 
 #include <QCoroTask>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 
@@ -21,8 +22,9 @@ namespace murmelo {
 // user. Statuses: 0 success; statusNoDisplay without a session bus; statusNoShortcutService when
 // the portal offers no GlobalShortcuts, and, through the failure handler, when a bind call
 // fails outright (the portal went away or refused the call); statusDeclined when the request
-// was cancelled (by the user) or nobody answered in time; 2, the portal's own code, for any
-// other refusal, and, at once, for a key the portal's trigger syntax cannot name here.
+// was cancelled (by the user) or nobody answered in time, and when the desktop ends the session
+// of a registered shortcut; 2, the portal's own code, for any other refusal, and, at once, for a
+// key the portal's trigger syntax cannot name here.
 class HotkeyBackendPortal final : public QObject, public HotkeyBackend {
     Q_OBJECT
 public:
@@ -46,6 +48,7 @@ public:
 private slots:
     void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
                      const QVariantMap& options);
+    void onSessionClosed(const QDBusMessage& message);
 
 private:
     struct Registration {
@@ -57,6 +60,7 @@ private:
     // The registration `handle` if it is still wanted.
     Registration* live(HotkeyHandle handle);
     void fail(HotkeyHandle handle, qint32 status);
+    void watchSession(const QString& session, bool watch);
 
     QDBusConnection m_connection;
     portal::PortalTimeouts m_timeouts;

@@ -156,6 +156,21 @@ private slots:
         QVERIFY(m_portal->release(QStringLiteral("BindShortcuts"), 0));
     }
 
+    void shortcutEndedByTheDesktopIsReported() {
+        HotkeyBackendPortal backend(m_portal->connection(), quick);
+        GlobalHotkeyService service(backend);
+        QSignalSpy failures(&service, &GlobalHotkeyService::registrationFailed);
+        const int binds = m_portal->log(QStringLiteral("BindShortcuts")).size();
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [] {});
+        QTRY_COMPARE_WITH_TIMEOUT(m_portal->log(QStringLiteral("BindShortcuts")).size(), binds + 1, 5000);
+        QVERIFY(m_portal->closeSessions());
+        QTRY_COMPARE_WITH_TIMEOUT(failures.size(), 1, 5000);
+        QCOMPARE(failures.at(0).at(0).toString(),
+                 QStringLiteral(
+                     "桌面未允许注册全局快捷键，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
+        QVERIFY(!service.hasHotkey());
+    }
+
     void handleUnregisteredWhileBindingNeverFiresNorFails_data() {
         QTest::addColumn<quint32>("code");
         QTest::newRow("bound afterwards") << 0u;

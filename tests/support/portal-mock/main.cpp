@@ -8,7 +8,8 @@
 // Tests steer it through com.murmelo.test.PortalMock: SetResponse(method, code) sets the response
 // code of a request method (-1 holds the answer until Release(method, code)); Activate(id) and
 // Deactivate(id) press and release a shortcut in every session that bound it; CloseSessions() ends
-// every session from the desktop's side; Log() lists what clients asked for, one line a call.
+// every session from the desktop's side; Log() lists what happened, one line a call or a closed
+// session.
 #include "portal/PortalRequest.h"
 
 #include <QCoreApplication>
@@ -284,6 +285,7 @@ private:
             emitShortcut(QStringLiteral("Deactivated"), arguments.value(0).toString());
         } else if (member == "CloseSessions") {
             for (auto it = m_sessions.cbegin(); it != m_sessions.cend(); ++it) {
+                m_log << QStringLiteral("Close ") + it.value();
                 QDBusMessage closed =
                     m_frontend
                         ? QDBusMessage::createTargetedSignal(m_clients.value(it.key()), it.key(),
