@@ -30,8 +30,9 @@ public:
     static inline const QString secretService = QStringLiteral("com.murmelo.portal");
     static inline const QString secretAccount = QStringLiteral("remote-desktop-restore-token");
 
-    // Nothing when the session's portal offers no RemoteDesktop with a keyboard. Otherwise the
-    // session starts in the background at once.
+    // Nothing when the session's portal offers no RemoteDesktop with a keyboard (or no secret
+    // back end is given). Otherwise the session starts in the background at once: portals that
+    // remember nothing ask the user now, not in the middle of a dictation.
     static std::unique_ptr<SyntheticKeyboardPortal>
     createIfSupported(std::shared_ptr<SecretBackend> secrets,
                       QDBusConnection connection = QDBusConnection::sessionBus(),
