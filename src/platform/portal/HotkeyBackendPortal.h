@@ -1,0 +1,75 @@
+#pragma once
+
+#include "portal/PortalRequest.h"
+#include "system/HotkeyBackend.h"
+
+#include <QCoroTask>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QObject>
+
+#include <map>
+
+namespace murmelo {
+
+// Global shortcuts through the desktop portal's GlobalShortcuts interface (KDE Plasma, Hyprland,
+// recent GNOME on Wayland). Each registration is one portal session holding one shortcut whose
+// preferred trigger is the preset's keys; the desktop (maybe the user) decides the final keys.
+// The action runs when the shortcut goes down (Activated), never on its release.
+//
+// registerHotKey() answers at once and binds in the background, since the desktop may ask the
+// user. Statuses: 0 success; statusNoDisplay without a session bus; statusNoShortcutService when
+// the portal offers no GlobalShortcuts, and, through the failure handler, when a bind call
+// fails outright (the portal went away or refused the call); statusDeclined when the request
+// was cancelled (by the user) or nobody answered in time, and when the desktop ends the session
+// of a registered shortcut; 2, the portal's own code, for any other refusal, and, at once, for a
+// key the portal's trigger syntax cannot name here.
+class HotkeyBackendPortal final : public QObject, public HotkeyBackend {
+    Q_OBJECT
+public:
+    explicit HotkeyBackendPortal(QDBusConnection connection = QDBusConnection::sessionBus(),
+                                 portal::PortalTimeouts timeouts = {});
+    ~HotkeyBackendPortal() override;
+
+    qint32 installHandler(PressHandler handler) override;
+    void removeHandler() override;
+    qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
+                          HotkeyHandle& handle) override;
+    void unregisterHotKey(HotkeyHandle handle) override;
+    void setFailureHandler(FailureHandler handler) override;
+
+    // The trigger in the portal's shortcut syntax ("CTRL+ALT+space"); empty for a key it
+    // cannot name.
+    static QString preferredTrigger(HotkeyShortcut shortcut);
+
+    static inline const QString shortcutId = QStringLiteral("toggle-dictation");
+
+private slots:
+    void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
+                     const QVariantMap& options);
+    void onSessionClosed(const QDBusMessage& message);
+
+private:
+    struct Registration {
+        QString trigger;
+        QString session; // known once the portal created it
+    };
+
+    QCoro::Task<> bind(HotkeyHandle handle);
+    // The registration `handle` if it is still wanted.
+    Registration* live(HotkeyHandle handle);
+    void fail(HotkeyHandle handle, qint32 status);
+    void watchSession(const QString& session, bool watch);
+
+    QDBusConnection m_connection;
+    portal::PortalTimeouts m_timeouts;
+    PressHandler m_handler;
+    FailureHandler m_failureHandler;
+    std::map<HotkeyHandle, Registration> m_registrations;
+    HotkeyHandle m_lastHandle = 0;
+    bool m_subscribed = false;
+    bool m_hostRegistered = false;
+};
+
+} // namespace murmelo
