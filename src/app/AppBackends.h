@@ -33,8 +33,10 @@ struct AppBackends {
     DictationTiming timing;
     MockProviderDelays mockDelays;
 
-    // X11 back ends when the application runs on X11, otherwise the null ones that fail with
-    // their documented statuses; the real keyring, audio server and autostart folder.
+    // The back ends of the running session (X11, or Wayland through wl-clipboard, wtype and the
+    // desktop portal; see DesktopSession::protocol for the choice and its MURMELO_SESSION
+    // override), else the null ones that fail with their documented statuses; the real keyring,
+    // audio server and autostart folder. Needs the QGuiApplication.
     static AppBackends forThisSession();
 };
 

@@ -98,8 +98,7 @@ MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions act
     // Native applications need no microphone permission here, so there is no microphone button.
     m_accessibility =
         addButton(layout, QStringLiteral("accessibilityButton"), QStringLiteral("开启辅助功能权限…"));
-    m_accessibilityNote = new QLabel(QStringLiteral(
-        "自动粘贴需要 X11 会话（可模拟按键）。当前会话不支持，结果会保留在剪贴板，请手动粘贴。"));
+    m_accessibilityNote = new QLabel(noSyntheticInputNote);
     m_accessibilityNote->setObjectName(QStringLiteral("accessibilityNote"));
     m_accessibilityNote->setWordWrap(true);
     makeSecondary(m_accessibilityNote, 11);

@@ -178,10 +178,7 @@ QWidget* SettingsView::buildGeneralTab() {
     m_accessibilityButton->setObjectName(QStringLiteral("accessibilityPermissionButton"));
     accessibilityRow->addWidget(m_accessibilityButton);
     permissionsLayout->addLayout(accessibilityRow);
-    m_accessibilityHint = settingsui::caption(
-        QStringLiteral(
-            "自动粘贴需要 X11 会话（可模拟按键）。当前会话不支持，结果会保留在剪贴板，请手动粘贴。"),
-        permissions);
+    m_accessibilityHint = settingsui::caption(noSyntheticInputNote, permissions);
     m_accessibilityHint->setObjectName(QStringLiteral("accessibilityHint"));
     m_accessibilityHint->hide();
     permissionsLayout->addWidget(m_accessibilityHint);
