@@ -39,6 +39,7 @@ void pickWayland(AppBackends& backends) {
     else
         backends.keyboard = std::make_unique<SyntheticKeyboardNull>();
     backends.compositorRunning = [] { return true; }; // a Wayland compositor always composites
+    backends.overlayTakesFocus = true;
 }
 
 } // namespace

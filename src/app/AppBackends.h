@@ -30,6 +30,7 @@ struct AppBackends {
     QString dictionaryPath; // empty: the default location
     QString historyPath;    // empty: the default location
     std::function<bool()> compositorRunning = [] { return true; };
+    bool overlayTakesFocus = false; // Wayland: every window the compositor maps gets the focus
     DictationTiming timing;
     MockProviderDelays mockDelays;
 

@@ -47,7 +47,8 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
                                                            *m_backends.pasteboard, m_backends.timing);
     m_hotkey = std::make_unique<GlobalHotkeyService>(*m_backends.hotkey);
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(*m_backends.loginItem);
-    m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning);
+    m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning,
+                                                          m_backends.overlayTakesFocus);
 
     connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this,
             [this](const QString& message) { m_state->transition(DictationPhase::error(message)); });

@@ -9,9 +9,10 @@
 namespace murmelo {
 
 OverlayWindowController::OverlayWindowController(AppState& state, std::function<bool()> compositorRunning,
-                                                 QObject* parent)
+                                                 bool takesFocus, QObject* parent)
     : QObject(parent)
     , m_compositorRunning(std::move(compositorRunning))
+    , m_takesFocus(takesFocus)
     , m_view(std::make_unique<RecordingOverlayView>(state)) {
     connect(&state, &AppState::phaseChanged, this, &OverlayWindowController::handle);
     // A longer detail line widens the capsule: keep it centred while it shows.
@@ -26,7 +27,8 @@ OverlayWindowController::~OverlayWindowController() = default;
 void OverlayWindowController::handle(const DictationPhase& phase) {
     if (phase == m_lastPhase) return; // an equal phase shows nothing new
     m_lastPhase = phase;
-    if (phase.is(DictationPhase::Kind::idle)) {
+    const bool quietPhase = !phase.is(DictationPhase::Kind::recording) && !phase.is(DictationPhase::Kind::error);
+    if (phase.is(DictationPhase::Kind::idle) || (m_takesFocus && quietPhase)) {
         m_view->hide();
         return;
     }

@@ -20,8 +20,11 @@ public:
     static constexpr int bottomOffset = 54;
 
     // `compositorRunning` tells whether translucency works; without one a shape mask is used.
+    // `takesFocus`: the session maps the overlay as an ordinary window that gets the keyboard focus
+    // (Wayland has no window that refuses it). Then it shows only while recording and for errors,
+    // so that the user's window has the focus back before the paste arrives.
     explicit OverlayWindowController(AppState& state, std::function<bool()> compositorRunning = {},
-                                     QObject* parent = nullptr);
+                                     bool takesFocus = false, QObject* parent = nullptr);
     ~OverlayWindowController() override;
 
     RecordingOverlayView& view() { return *m_view; }
@@ -35,6 +38,7 @@ private:
     void position();
 
     std::function<bool()> m_compositorRunning;
+    bool m_takesFocus = false;
     std::unique_ptr<RecordingOverlayView> m_view;
     DictationPhase m_lastPhase; // idle: hidden at start
 };

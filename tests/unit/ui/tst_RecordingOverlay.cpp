@@ -72,6 +72,20 @@ private slots:
         QVERIFY(!controller.view().isVisible());
     }
 
+    void whereItWouldTakeTheFocusItLeavesBeforeThePaste() {
+        AppState state;
+        OverlayWindowController controller(state, {}, true);
+        state.beginRecording();
+        QVERIFY(controller.view().isVisible());
+        for (const DictationPhase& phase : {DictationPhase::transcribing(), DictationPhase::refining(),
+                                            DictationPhase::inserting(), DictationPhase::success()}) {
+            state.transition(phase);
+            QVERIFY2(!controller.view().isVisible(), qPrintable(phase.message()));
+        }
+        state.transition(DictationPhase::error(QStringLiteral("网络连接已中断。")));
+        QVERIFY(controller.view().isVisible());
+    }
+
     void sitsCentredAboveTheBottomOfTheScreen() {
         AppState state;
         OverlayWindowController controller(state);
