@@ -38,7 +38,9 @@ SwaySession::SwaySession() {
     for (const char* folder : {"compositor", "home", "config", "data", "cache", "runtime"})
         QDir(m_root.path()).mkpath(QLatin1String(folder));
     const QString compositor = m_root.filePath(QStringLiteral("compositor"));
-    [[maybe_unused]] const int owned = ::chown(QFile::encodeName(compositor).constData(), nobody, nobody);
+    if (::geteuid() == 0) {
+        [[maybe_unused]] const int owned = ::chown(QFile::encodeName(compositor).constData(), nobody, nobody);
+    }
     const auto privateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     QFile::setPermissions(compositor, privateFolder);
     QFile::setPermissions(m_root.filePath(QStringLiteral("runtime")), privateFolder);
@@ -95,12 +97,15 @@ bool SwaySession::start(std::chrono::milliseconds limit) {
     m_compositor->setStandardInputFile(QProcess::nullDevice());
     m_compositor->setStandardOutputFile(QProcess::nullDevice());
     m_compositor->setStandardErrorFile(m_root.filePath(QStringLiteral("sway.log")));
-    // Changing the user clears a parent-death signal set before; setpriv sets it again after.
-    m_compositor->start(QStringLiteral("setpriv"),
-                        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                         QStringLiteral("--clear-groups"), QStringLiteral("--pdeathsig=TERM"),
-                         QStringLiteral("sway"), QStringLiteral("-c"),
-                         m_root.filePath(QStringLiteral("sway.config"))});
+    // sway refuses root: as root it runs as nobody. Changing the user clears a parent-death signal
+    // set before; setpriv sets it again after.
+    QStringList arguments;
+    if (::geteuid() == 0)
+        arguments << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
+                  << QStringLiteral("--clear-groups");
+    arguments << QStringLiteral("--pdeathsig=TERM") << QStringLiteral("sway") << QStringLiteral("-c")
+              << m_root.filePath(QStringLiteral("sway.config"));
+    m_compositor->start(QStringLiteral("setpriv"), arguments);
     if (!m_compositor->waitForStarted(int(limit.count())))
         return fail(QStringLiteral("sway did not start: %1").arg(m_compositor->errorString()));
 
