@@ -31,7 +31,8 @@ void pickX11(AppBackends& backends) {
 // bind `murmelo --toggle` instead.
 void pickWayland(AppBackends& backends) {
     backends.hotkey = std::make_unique<HotkeyBackendPortal>();
-    if (auto pasteboard = PasteboardWlClipboard::createIfSupported()) backends.pasteboard = std::move(pasteboard);
+    if (auto pasteboard = PasteboardWlClipboard::createIfSupported())
+        backends.pasteboard = std::move(pasteboard);
     if (auto keyboard = SyntheticKeyboardWtype::createIfSupported())
         backends.keyboard = std::move(keyboard);
     else if (auto portalKeyboard = SyntheticKeyboardPortal::createIfSupported(backends.secrets))

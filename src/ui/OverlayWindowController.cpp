@@ -27,7 +27,8 @@ OverlayWindowController::~OverlayWindowController() = default;
 void OverlayWindowController::handle(const DictationPhase& phase) {
     if (phase == m_lastPhase) return; // an equal phase shows nothing new
     m_lastPhase = phase;
-    const bool quietPhase = !phase.is(DictationPhase::Kind::recording) && !phase.is(DictationPhase::Kind::error);
+    const bool quietPhase =
+        !phase.is(DictationPhase::Kind::recording) && !phase.is(DictationPhase::Kind::error);
     if (phase.is(DictationPhase::Kind::idle) || (m_takesFocus && quietPhase)) {
         m_view->hide();
         return;

@@ -264,6 +264,8 @@ QString WaylandPasteTarget::keyLog() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-QStringList WaylandPasteTarget::pressedChords() const { return chordsInKeyLog(keyLog()); }
+QStringList WaylandPasteTarget::pressedChords() const {
+    return chordsInKeyLog(keyLog());
+}
 
 } // namespace murmelo::test

@@ -389,7 +389,9 @@ QString PasteTarget::keyLog() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-QStringList PasteTarget::pressedChords() const { return chordsInKeyLog(keyLog()); }
+QStringList PasteTarget::pressedChords() const {
+    return chordsInKeyLog(keyLog());
+}
 
 QStringList chordsInKeyLog(const QString& keyLog) {
     static const QList<int> modifierKeys{Qt::Key_Shift,   Qt::Key_Control, Qt::Key_Alt,  Qt::Key_Meta,

@@ -114,6 +114,97 @@ private slots:
         QVERIFY(m_murmelo->isRunning());
     }
 
+    // The services fail after the speech was heard. Nothing is pasted; the raw transcript, when
+    // there is one, waits on the clipboard. The product's own limits apply (35 s for the
+    // transcript, 20 s for the refinement), so the unanswered cases take that long.
+    void servicesFailingAfterTheSpeech_data() {
+        QTest::addColumn<bool>("answerCommit");
+        QTest::addColumn<fake::HttpScript>("refinement");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("clipboard");
+        const QString timedOut = QStringLiteral("AI 处理超时，原始转写已保留到剪贴板。");
+        const QString transcript = QStringLiteral("下午三点开会");
+        QTest::newRow("refinement answers 500")
+            << true << fake::HttpScript{500, QByteArray(R"({"error":{"message":"boom"}})"), 0, false, -1}
+            << QStringLiteral("文字整理服务请求失败（HTTP 500）。") << transcript;
+        QTest::newRow("refinement body cut short") << true << fake::HttpScript{0, std::nullopt, 0, false, 12}
+                                                   << QStringLiteral("网络连接已中断。") << transcript;
+        QTest::newRow("refinement never answers")
+            << true << fake::HttpScript{0, std::nullopt, 0, true, -1} << timedOut << transcript;
+        QTest::newRow("commit never answered") << false << fake::HttpScript{} << timedOut << QString();
+    }
+    void servicesFailingAfterTheSpeech() {
+        QFETCH(bool, answerCommit);
+        QFETCH(fake::HttpScript, refinement);
+        QFETCH(QString, message);
+        QFETCH(QString, clipboard);
+        // Whatever an earlier case left went with its murmelo: the X clipboard starts empty.
+        fake::FakeServices services;
+        QVERIFY(services.listen());
+        services.script.realtime.transcript = QStringLiteral("下午三点开会");
+        services.script.realtime.answerCommit = answerCommit;
+        services.script.responses = refinement;
+        test::PasteTarget target(m_display);
+        QVERIFY(target.start());
+
+        QVERIFY(m_murmelo->writeSettings({{"settings.useMockProviders", false},
+                                          {"settings.refinementProvider", "openAI"},
+                                          {"settings.saveHistory", true}}));
+        QProcessEnvironment environment = m_murmelo->environment();
+        environment.insert("OPENAI_API_KEY", "sk-failing");
+        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        QVERIFY(m_murmelo->start(environment));
+        press();
+        QVERIFY2(m_murmelo->waitForOverlay(QStringLiteral("正在录音")),
+                 qPrintable(m_murmelo->overlayTitle()));
+        QVERIFY(test::waitUntil(
+            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount > 5; }, 10s,
+            20ms));
+        press();
+        QVERIFY2(m_murmelo->waitForOverlay(message, 45s), qPrintable(m_murmelo->overlayTitle()));
+        QVERIFY(!microphoneOpen());
+        QByteArray copied;
+        m_display.run("xclip", {"-o", "-selection", "clipboard"}, &copied, 3s);
+        QCOMPARE(QString::fromUtf8(copied), clipboard);
+        QCOMPARE(target.changes(), 0);
+        QVERIFY(!QFile::exists(m_murmelo->dataDirectory() + "/history.json"));
+        QVERIFY(m_murmelo->isRunning());
+    }
+
+    // The audio server goes away mid-sentence: what was heard is still transcribed and pasted.
+    void audioServerDyingWhileRecording() {
+        test::PulseAudioServer dying;
+        QString error;
+        QVERIFY2(dying.start(&error), qPrintable(error));
+        test::MicrophoneFeeder feeder(dying.microphoneFifo());
+        QVERIFY(feeder.play(test::stereoSilence(0.5), true));
+        fake::FakeServices services;
+        QVERIFY(services.listen());
+        services.script.realtime.transcript = QStringLiteral("麦克风断开之前说的话");
+        services.script.realtime.delayMs = 400; // see the dictation test: a real service takes a while
+        test::PasteTarget target(m_display);
+        QVERIFY(target.start());
+
+        test::MurmeloProcess murmelo(m_display, dying.address());
+        QVERIFY(murmelo.writeSettings(
+            {{"settings.useMockProviders", false}, {"settings.refinementProvider", "openAI"}}));
+        QProcessEnvironment environment = murmelo.environment();
+        environment.insert("OPENAI_API_KEY", "sk-dying");
+        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        QVERIFY(murmelo.start(environment));
+        press();
+        QVERIFY2(murmelo.waitForOverlay(QStringLiteral("正在录音")), qPrintable(murmelo.overlayTitle()));
+        QVERIFY(test::waitUntil(
+            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount > 3; }, 10s,
+            20ms));
+        dying.kill();
+        feeder.stop();
+        press();
+        QVERIFY2(target.waitForText(QStringLiteral("麦克风断开之前说的话"), 20s),
+                 qPrintable(target.text() + " / " + murmelo.overlayTitle()));
+        QVERIFY(murmelo.isRunning());
+    }
+
     // History cannot be written (a file stands where its folder should be): the text still
     // arrives, and the next dictation works too.
     void unwritableHistoryStillInserts() {

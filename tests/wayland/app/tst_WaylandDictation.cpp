@@ -23,7 +23,8 @@ void collectNames(const QJsonObject& node, QStringList& names) {
     if ((type == "con" || type == "floating_con") && node.value("visible").toBool())
         names << node.value("name").toString();
     for (const char* children : {"nodes", "floating_nodes"})
-        for (const QJsonValue& child : node.value(children).toArray()) collectNames(child.toObject(), names);
+        for (const QJsonValue& child : node.value(children).toArray())
+            collectNames(child.toObject(), names);
 }
 
 } // namespace
@@ -42,8 +43,8 @@ class WaylandDictationTest : public QObject {
     }
 
     bool overlayShows(const QString& title, std::chrono::milliseconds limit = 15s) const {
-        return test::waitUntil([&] { return windowNames().contains(QStringLiteral("Murmelo — ") + title); }, limit,
-                               50ms);
+        return test::waitUntil([&] { return windowNames().contains(QStringLiteral("Murmelo — ") + title); },
+                               limit, 50ms);
     }
 
 private slots:
@@ -80,9 +81,10 @@ private slots:
             return command.waitForFinished(10000) && command.exitCode() == 0;
         };
 
-        QVERIFY2(overlayShows(QStringLiteral("当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle "
-                                             "绑定一个快捷键。")),
-                 qPrintable(windowNames().join(" | ")));
+        QVERIFY2(
+            overlayShows(QStringLiteral("当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle "
+                                        "绑定一个快捷键。")),
+            qPrintable(windowNames().join(" | ")));
         QVERIFY(toggle());
         QVERIFY2(overlayShows(QStringLiteral("正在录音")), qPrintable(windowNames().join(" | ")));
         QTest::qWait(800);
