@@ -34,6 +34,7 @@ public:
     bool isReady() const { return m_ready; }
     QString errorString() const { return m_error; }
     QDBusConnection connection() const { return QDBusConnection(m_connectionName); }
+    QString busAddress() const { return m_bus.busAddress(); }
 
     // Control of the mock; each false when the mock did not answer.
     // The response code of a request method from now on (-1: hold the answer until release()).
