@@ -6,14 +6,13 @@
 //   soak_dictation [DICTATIONS (default 1000)] [LIMIT_MB (default 5)]
 
 #include "CoordinatorRig.h"
+#include "ResidentMemory.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,13 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double residentMegabytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    if (fields.size() < 2) return -1;
-    return fields.at(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
+using bench::residentMegabytes;
 
 class InstantTranscription final : public SpeechTranscriptionProvider {
 public:

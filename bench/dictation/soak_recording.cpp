@@ -9,28 +9,16 @@
 // Fails when the memory grew by more than the tolerance beyond what was still unsent.
 
 #include "FakeServicesProcess.h"
-#include "PasteboardFake.h"
+#include "PipelineRig.h"
 #include "PulseAudioServer.h"
-#include "SecretBackendFake.h"
-#include "SyntheticKeyboardFake.h"
+#include "ResidentMemory.h"
 #include "TestEnvironment.h"
 #include "audio/AudioCaptureService.h"
-#include "dictation/AppState.h"
-#include "dictation/DictationCoordinator.h"
 #include "pulse/AudioInputBackendPulse.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
-#include "stores/DictionaryStore.h"
-#include "stores/HistoryStore.h"
-#include "system/TextInsertionService.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QNetworkAccessManager>
 #include <QThread>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,13 +28,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double residentMegabytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    if (fields.size() < 2) return -1;
-    return fields.at(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
+using bench::residentMegabytes;
 
 // Runs the event loop until `done` holds or the deadline passes.
 template <typename Condition> bool spinUntil(Condition done, std::chrono::milliseconds limit) {
@@ -87,30 +69,14 @@ int main(int argc, char** argv) {
     const std::vector<float> pause = test::stereoSilence(1.0);
     speech.insert(speech.end(), pause.begin(), pause.end());
 
-    const QString base = services.baseUrl().toString();
-    ProviderConfiguration endpoints(
-        [base](const char* name) { return QByteArray(name) == "MURMELO_OPENAI_BASE_URL" ? base : QString(); },
-        [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
-    UserDefaults defaults(environment.root() + "/settings.json");
-    AppSettings settings(defaults);
-    settings.setUseMockProviders(false);
-    settings.setSaveHistory(true);
-    settings.setRefinementProvider(RefinementProviderKind::openAI);
-    KeychainStore keychain(std::make_shared<SecretBackendFake>());
-    keychain.save(QStringLiteral("sk-soak"), CredentialKind::openAI);
-    QNetworkAccessManager network;
-    SettingsProviderFactory providers(settings, keychain, &network, endpoints);
-    DictionaryStore dictionary(environment.root() + "/dictionary.json");
-    HistoryStore history(environment.root() + "/history.json");
-    AppState state;
     AudioCaptureService microphone(std::make_unique<AudioInputBackendPulse>(
                                        AudioInputBackendPulse::Options{audioServer.address(), 3000ms}),
                                    [] { return QString(); });
-    PasteboardFake pasteboard;
-    SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
-    DictationCoordinator coordinator(state, settings, dictionary, history, providers, microphone, insertion,
-                                     pasteboard);
+    auto secrets = std::make_shared<SecretBackendFake>();
+    KeychainStore(secrets).save(QStringLiteral("sk-soak"), CredentialKind::openAI);
+    test::PipelineRig rig(environment.root(), services.baseUrl().toString(), microphone, secrets);
+    AppState& state = rig.state;
+    DictationCoordinator& coordinator = rig.coordinator;
 
     test::MicrophoneFeeder feeder(audioServer.microphoneFifo());
     if (!feeder.play(speech, true)) return fail("the virtual microphone could not be fed");
@@ -147,7 +113,7 @@ int main(int argc, char** argv) {
     if (!spinUntil([&] { return state.phase() == DictationPhase::success(); }, 60s))
         return fail(qPrintable(QStringLiteral("the dictation did not succeed: ") + state.phase().message()));
     feeder.stop();
-    if (pasteboard.string().isEmpty() || keyboard.pastes != 1) return fail("nothing was inserted");
+    if (rig.pasteboard.string().isEmpty() || rig.keyboard.pastes != 1) return fail("nothing was inserted");
     if (microphone.isRecording() || coordinator.hasSession()) return fail("something outlived the dictation");
 
     const double growth = atEnd - afterFirstMinute;
@@ -155,7 +121,7 @@ int main(int argc, char** argv) {
     std::printf("soak_recording_seconds %d\nrss_after_first_minute_mb %.2f\nrss_at_end_mb %.2f\n"
                 "rss_growth_mb %.2f\npeak_unsent_audio_kb %.1f\ntolerance_mb %.2f\ninserted %s\n",
                 std::max(seconds, 60), afterFirstMinute, atEnd, growth, peakUnsentKilobytes,
-                toleranceMegabytes, qPrintable(pasteboard.string()));
+                toleranceMegabytes, qPrintable(rig.pasteboard.string()));
     if (growth > unsentGrowthMegabytes + toleranceMegabytes) {
         std::fprintf(stderr, "resident memory grew by %.2f MB beyond the unsent audio (tolerance %.2f MB)\n",
                      growth - unsentGrowthMegabytes, toleranceMegabytes);

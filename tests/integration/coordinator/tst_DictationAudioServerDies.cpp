@@ -3,22 +3,12 @@
 // transcribed and inserted, the stop does not hang, and nothing stays open.
 #include "AsyncTest.h"
 #include "FakeServices.h"
-#include "PasteboardFake.h"
+#include "PipelineRig.h"
 #include "PulseAudioServer.h"
-#include "SecretBackendFake.h"
-#include "SyntheticKeyboardFake.h"
 #include "TestEnvironment.h"
 #include "audio/AudioCaptureService.h"
-#include "dictation/AppState.h"
-#include "dictation/DictationCoordinator.h"
 #include "pulse/AudioInputBackendPulse.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
-#include "stores/DictionaryStore.h"
-#include "stores/HistoryStore.h"
-#include "system/TextInsertionService.h"
 
-#include <QNetworkAccessManager>
 #include <QTest>
 
 using namespace murmelo;
@@ -39,34 +29,15 @@ private slots:
         QVERIFY(server.listen());
         server.script.realtime.transcript = QStringLiteral("麦克风断开之前说的话");
 
-        const QString base = server.baseUrl().toString();
-        ProviderConfiguration endpoints(
-            [base](const char* name) {
-                const QByteArray variable(name);
-                return variable == "MURMELO_OPENAI_BASE_URL" ? base : QString();
-            },
-            [](const QString& line) { qWarning("%s", qPrintable(line)); });
-        UserDefaults defaults(environment.root() + "/settings.json");
-        AppSettings settings(defaults);
-        settings.setUseMockProviders(false);
-        settings.setSaveHistory(true);
-        settings.setRefinementProvider(RefinementProviderKind::openAI);
-        KeychainStore keychain(std::make_shared<SecretBackendFake>());
-        keychain.save(QStringLiteral("sk-audio"), CredentialKind::openAI);
-        QNetworkAccessManager network;
-        SettingsProviderFactory providers(settings, keychain, &network, endpoints);
-        DictionaryStore dictionary(environment.root() + "/dictionary.json");
-        HistoryStore history(environment.root() + "/history.json");
-        AppState state;
         auto engine = std::make_unique<AudioInputBackendPulse>(
             AudioInputBackendPulse::Options{audioServer.address(), 3000ms});
         AudioInputBackendPulse* backend = engine.get();
         AudioCaptureService microphone(std::move(engine), [] { return QString(); });
-        PasteboardFake pasteboard;
-        SyntheticKeyboardFake keyboard;
-        TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
-        DictationCoordinator coordinator(state, settings, dictionary, history, providers, microphone,
-                                         insertion, pasteboard, DictationTiming{10s, 10s, 50ms, 5s});
+        auto secrets = std::make_shared<SecretBackendFake>();
+        KeychainStore(secrets).save(QStringLiteral("sk-audio"), CredentialKind::openAI);
+        test::PipelineRig rig(environment.root(), server.baseUrl().toString(), microphone, secrets);
+        AppState& state = rig.state;
+        DictationCoordinator& coordinator = rig.coordinator;
 
         test::MicrophoneFeeder feeder(audioServer.microphoneFifo());
         QVERIFY(feeder.play(test::stereoSilence(0.5), true));
@@ -82,9 +53,9 @@ private slots:
 
         coordinator.toggleDictation();
         QTRY_COMPARE_WITH_TIMEOUT(state.phase(), DictationPhase::success(), 15000);
-        QCOMPARE(pasteboard.string(), QStringLiteral("麦克风断开之前说的话"));
-        QCOMPARE(keyboard.pastes, 1);
-        QCOMPARE(test::run(history.allEntries()).size(), 1);
+        QCOMPARE(rig.pasteboard.string(), QStringLiteral("麦克风断开之前说的话"));
+        QCOMPARE(rig.keyboard.pastes, 1);
+        QCOMPARE(test::run(rig.history.allEntries()).size(), 1);
         QVERIFY(!microphone.isRecording());
         QTRY_COMPARE_WITH_TIMEOUT(state.phase(), DictationPhase::idle(), 5000);
         QVERIFY(!coordinator.hasSession());

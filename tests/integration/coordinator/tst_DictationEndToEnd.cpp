@@ -4,24 +4,14 @@
 #include "AsyncTest.h"
 #include "AudioCapturingFake.h"
 #include "FakeServices.h"
-#include "PasteboardFake.h"
+#include "PipelineRig.h"
 #include "PulseAudioServer.h"
-#include "SecretBackendFake.h"
-#include "SyntheticKeyboardFake.h"
 #include "TestEnvironment.h"
 #include "audio/PCM24kEncoder.h"
-#include "dictation/AppState.h"
-#include "dictation/DictationCoordinator.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
-#include "stores/DictionaryStore.h"
-#include "stores/HistoryStore.h"
-#include "system/TextInsertionService.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QTest>
 
 #include <thread>
@@ -65,25 +55,25 @@ QJsonObject jsonOf(const QByteArray& bytes) {
 struct Rig {
     test::TestEnvironment environment;
     fake::FakeServices server;
-    std::unique_ptr<ProviderConfiguration> endpoints;
-    UserDefaults defaults{environment.root() + "/settings.json"};
-    AppSettings settings{defaults};
-    std::shared_ptr<SecretBackendFake> secrets = std::make_shared<SecretBackendFake>();
-    KeychainStore keychain{secrets};
-    QNetworkAccessManager network;
-    std::unique_ptr<SettingsProviderFactory> providers;
-    DictionaryStore dictionary{environment.root() + "/dictionary.json"};
-    HistoryStore history{environment.root() + "/history.json"};
     // A wall clock the test moves, so the recorded duration is known exactly.
     QDateTime now = QDateTime::currentDateTimeUtc();
-    AppState state{nullptr, [this] { return now; }};
     AudioCapturingFake microphone;
-    PasteboardFake pasteboard;
-    SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
-    std::unique_ptr<DictationCoordinator> coordinator;
+    std::unique_ptr<test::PipelineRig> pipeline;
+    AppState& state;
+    DictationCoordinator* coordinator;
+    HistoryStore& history;
+    PasteboardFake& pasteboard;
+    SyntheticKeyboardFake& keyboard;
 
-    explicit Rig(RefinementProviderKind refinement) {
+    explicit Rig(RefinementProviderKind refinement)
+        : pipeline(start(refinement))
+        , state(pipeline->state)
+        , coordinator(&pipeline->coordinator)
+        , history(pipeline->history)
+        , pasteboard(pipeline->pasteboard)
+        , keyboard(pipeline->keyboard) {}
+
+    std::unique_ptr<test::PipelineRig> start(RefinementProviderKind refinement) {
         environment.unset("OPENAI_API_KEY");
         environment.unset("DEEPSEEK_API_KEY");
         if (!server.listen()) qFatal("the loopback services cannot listen");
@@ -98,31 +88,20 @@ struct Rig {
                  .toJson(QJsonDocument::Compact)}};
         server.script.refinedText = refined;
 
-        const QString base = server.baseUrl().toString();
-        endpoints = std::make_unique<ProviderConfiguration>(
-            [base](const char* name) {
-                const QByteArray variable(name);
-                return variable == "MURMELO_OPENAI_BASE_URL" || variable == "MURMELO_DEEPSEEK_BASE_URL"
-                           ? base
-                           : QString();
-            },
-            [](const QString& line) { qWarning("%s", qPrintable(line)); });
-        settings.setUseMockProviders(false);
-        settings.setSaveHistory(true);
-        settings.setRefinementProvider(refinement);
-        keychain.save(openAIKey, CredentialKind::openAI);
-        keychain.save(deepSeekKey, CredentialKind::deepSeek);
-        providers = std::make_unique<SettingsProviderFactory>(settings, keychain, &network, *endpoints);
-
+        test::PipelineOptions options;
+        options.refinement = refinement;
+        options.clock = [this] { return now; };
+        auto rig =
+            std::make_unique<test::PipelineRig>(environment.root(), server.baseUrl().toString(), microphone,
+                                                std::make_shared<SecretBackendFake>(), options);
+        rig->keychain.save(openAIKey, CredentialKind::openAI);
+        rig->keychain.save(deepSeekKey, CredentialKind::deepSeek);
         DictionaryEntry term;
         term.canonical = QStringLiteral("Murmelo");
         term.aliases = {QStringLiteral("木木咯")};
         term.kind = DictionaryEntryKind::product;
-        dictionary.add(term);
-
-        coordinator = std::make_unique<DictationCoordinator>(state, settings, dictionary, history, *providers,
-                                                             microphone, insertion, pasteboard,
-                                                             DictationTiming{10s, 10s, 50ms, 5s});
+        rig->dictionary.add(term);
+        return rig;
     }
 
     // The capture thread pushes every chunk without waiting for the network. (The handler was

@@ -4,24 +4,14 @@
 #include "AsyncTest.h"
 #include "AudioCapturingFake.h"
 #include "FakeServices.h"
-#include "PasteboardFake.h"
-#include "SecretBackendFake.h"
-#include "SyntheticKeyboardFake.h"
+#include "PipelineRig.h"
 #include "TestEnvironment.h"
-#include "dictation/AppState.h"
-#include "dictation/DictationCoordinator.h"
-#include "settings/AppSettings.h"
-#include "settings/UserDefaults.h"
-#include "stores/DictionaryStore.h"
-#include "stores/HistoryStore.h"
-#include "system/TextInsertionService.h"
 
 #include "../../unit/stores/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QTest>
 
 #include <algorithm>
@@ -48,57 +38,50 @@ struct RigOptions {
     QString historyPath; // empty: history.json in the test's own directory
 };
 
+// Keys are stored first; a locked keyring still holds them but gives nothing out.
+std::shared_ptr<SecretBackendFake> keyringWithTheKey(bool reachable) {
+    auto secrets = std::make_shared<SecretBackendFake>();
+    KeychainStore(secrets).save(QStringLiteral("sk-faults"), CredentialKind::openAI);
+    secrets->reachable = reachable;
+    return secrets;
+}
+
 // The product's objects on the loopback services, a fake keyring, clipboard, keyboard and microphone.
 struct Rig {
     test::TestEnvironment environment;
     fake::FakeServices server;
-    std::unique_ptr<ProviderConfiguration> endpoints;
-    UserDefaults defaults{environment.root() + "/settings.json"};
-    AppSettings settings{defaults};
-    std::shared_ptr<SecretBackendFake> secrets = std::make_shared<SecretBackendFake>();
-    std::unique_ptr<KeychainStore> keychain;
-    QNetworkAccessManager network;
-    std::unique_ptr<SettingsProviderFactory> providers;
-    DictionaryStore dictionary{environment.root() + "/dictionary.json"};
-    QString historyPath;
-    std::unique_ptr<HistoryStore> history;
-    AppState state;
     AudioCapturingFake microphone;
-    PasteboardFake pasteboard;
-    SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard, TextInsertionService::Timing{0ms, 1ms, 0ms}};
-    std::unique_ptr<DictationCoordinator> coordinator;
+    QString historyPath;
+    std::unique_ptr<test::PipelineRig> pipeline;
+    AppState& state;
+    PasteboardFake& pasteboard;
+    SyntheticKeyboardFake& keyboard;
+    std::shared_ptr<SecretBackendFake> secrets;
+    HistoryStore* history;
+    DictationCoordinator* coordinator;
 
-    explicit Rig(const RigOptions& options = {}) {
+    explicit Rig(const RigOptions& options = {})
+        : pipeline(start(options))
+        , state(pipeline->state)
+        , pasteboard(pipeline->pasteboard)
+        , keyboard(pipeline->keyboard)
+        , secrets(pipeline->secrets)
+        , history(&pipeline->history)
+        , coordinator(&pipeline->coordinator) {}
+
+    std::unique_ptr<test::PipelineRig> start(const RigOptions& options) {
         environment.unset("OPENAI_API_KEY");
         environment.unset("DEEPSEEK_API_KEY");
         if (!server.listen()) qFatal("the loopback services cannot listen");
         server.script.realtime.transcript = transcript;
-
-        const QString base = server.baseUrl().toString();
-        endpoints = std::make_unique<ProviderConfiguration>(
-            [base](const char* name) {
-                const QByteArray variable(name);
-                return variable == "MURMELO_OPENAI_BASE_URL" || variable == "MURMELO_DEEPSEEK_BASE_URL"
-                           ? base
-                           : QString();
-            },
-            [](const QString& line) { qWarning("%s", qPrintable(line)); });
-        settings.setUseMockProviders(false);
-        settings.setSaveHistory(true);
-        settings.setRefinementProvider(RefinementProviderKind::openAI);
-        // The key is in the keyring; a locked keyring still holds it but gives nothing out.
-        keychain = std::make_unique<KeychainStore>(secrets);
-        keychain->save(QStringLiteral("sk-faults"), CredentialKind::openAI);
-        secrets->reachable = options.keyringReachable;
-        if (!options.keyringReachable) keychain = std::make_unique<KeychainStore>(secrets); // nothing cached
-        providers = std::make_unique<SettingsProviderFactory>(settings, *keychain, &network, *endpoints);
         historyPath =
             options.historyPath.isEmpty() ? environment.root() + "/history.json" : options.historyPath;
-        history = std::make_unique<HistoryStore>(historyPath);
-        coordinator =
-            std::make_unique<DictationCoordinator>(state, settings, dictionary, *history, *providers,
-                                                   microphone, insertion, pasteboard, options.timing);
+        test::PipelineOptions pipelineOptions;
+        pipelineOptions.timing = options.timing;
+        pipelineOptions.historyPath = historyPath;
+        return std::make_unique<test::PipelineRig>(environment.root(), server.baseUrl().toString(),
+                                                   microphone, keyringWithTheKey(options.keyringReachable),
+                                                   pipelineOptions);
     }
 
     bool startRecording() {

@@ -1,0 +1,84 @@
+#pragma once
+
+// The product's dictation objects on the real providers, pointed at loopback services: settings and
+// stores under `root`, keys from a fake keyring, the clipboard and keyboard fakes, and whichever
+// microphone the caller brings (the capture fake, or the real capture on a private audio server).
+// Needs tests/fakes on the include path.
+#include "PasteboardFake.h"
+#include "SecretBackendFake.h"
+#include "SyntheticKeyboardFake.h"
+#include "audio/AudioCapturing.h"
+#include "dictation/AppState.h"
+#include "dictation/DictationCoordinator.h"
+#include "dictation/DictationProviderFactory.h"
+#include "refinement/ProviderConfiguration.h"
+#include "settings/AppSettings.h"
+#include "settings/UserDefaults.h"
+#include "stores/DictionaryStore.h"
+#include "stores/HistoryStore.h"
+#include "stores/KeychainStore.h"
+#include "system/TextInsertionService.h"
+
+#include <QNetworkAccessManager>
+
+#include <chrono>
+#include <memory>
+
+namespace murmelo::test {
+
+struct PipelineOptions {
+    DictationTiming timing{std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::milliseconds(50),
+                           std::chrono::seconds(5)};
+    RefinementProviderKind refinement = RefinementProviderKind::openAI;
+    QString historyPath; // empty: history.json under the root
+    AppState::Clock clock = &QDateTime::currentDateTimeUtc;
+};
+
+struct PipelineRig {
+    // `secrets` holds the keys already; saving through `keychain` later works too.
+    PipelineRig(const QString& root, const QString& baseUrl, AudioCapturing& microphone,
+                std::shared_ptr<SecretBackendFake> secrets, const PipelineOptions& options = {})
+        : endpoints(
+              [baseUrl](const char* name) {
+                  const QByteArray variable(name);
+                  return variable == "MURMELO_OPENAI_BASE_URL" || variable == "MURMELO_DEEPSEEK_BASE_URL"
+                             ? baseUrl
+                             : QString();
+              },
+              [](const QString& line) { qWarning("%s", qPrintable(line)); })
+        , defaults(root + QStringLiteral("/settings.json"))
+        , settings(defaults)
+        , secrets(std::move(secrets))
+        , keychain(this->secrets)
+        , providers(settings, keychain, &network, endpoints)
+        , dictionary(root + QStringLiteral("/dictionary.json"))
+        , history(options.historyPath.isEmpty() ? root + QStringLiteral("/history.json")
+                                                : options.historyPath)
+        , state(nullptr, options.clock)
+        , coordinator(state, settings, dictionary, history, providers, microphone, insertion, pasteboard,
+                      options.timing) {
+        settings.setUseMockProviders(false);
+        settings.setSaveHistory(true);
+        settings.setRefinementProvider(options.refinement);
+    }
+
+    ProviderConfiguration endpoints;
+    UserDefaults defaults;
+    AppSettings settings;
+    std::shared_ptr<SecretBackendFake> secrets;
+    KeychainStore keychain;
+    QNetworkAccessManager network;
+    SettingsProviderFactory providers;
+    DictionaryStore dictionary;
+    HistoryStore history;
+    AppState state;
+    PasteboardFake pasteboard;
+    SyntheticKeyboardFake keyboard;
+    TextInsertionService insertion{pasteboard, keyboard,
+                                   TextInsertionService::Timing{std::chrono::milliseconds(0),
+                                                                std::chrono::milliseconds(1),
+                                                                std::chrono::milliseconds(0)}};
+    DictationCoordinator coordinator;
+};
+
+} // namespace murmelo::test
