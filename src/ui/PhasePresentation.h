@@ -16,9 +16,8 @@ struct PhasePresentation {
 };
 
 // Shown where automatic pasting is unavailable, in the panel and the settings window alike.
-inline const QString noSyntheticInputNote = QStringLiteral(
-    "自动粘贴需要能模拟按键的会话：X11（XTest）、wlroots 桌面（wtype）或已授权远程桌面的 GNOME/KDE。"
-    "当前会话不支持，结果会保留在剪贴板或托盘面板的“复制最近结果”中，请手动粘贴。");
+inline const QString noSyntheticInputNote =
+    QStringLiteral("当前会话无法模拟按键（X11 需 XTest，Wayland 需 wtype 或远程桌面授权），请手动粘贴结果。");
 
 // The project's own SVG for a symbol name, from the Qt resources.
 QIcon symbolIcon(const QString& symbol);

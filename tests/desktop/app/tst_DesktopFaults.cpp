@@ -39,6 +39,26 @@ private:
 
     void press() { QVERIFY(m_display.run("xdotool", {"key", "ctrl+alt+space"})); }
 
+    // Starts `murmelo` on the real providers (OpenAI for both steps, history on) against `services`,
+    // presses the hotkey and waits until the service heard the speech; false on any step failing.
+    bool startRecording(test::MurmeloProcess& murmelo, const fake::FakeServices& services) {
+        const bool written = murmelo.writeSettings({{"settings.useMockProviders", false},
+                                                    {"settings.refinementProvider", "openAI"},
+                                                    {"settings.saveHistory", true}});
+        QProcessEnvironment environment = murmelo.environment();
+        environment.insert("OPENAI_API_KEY", "sk-faults");
+        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        if (!written || !murmelo.start(environment) || !m_display.run("xdotool", {"key", "ctrl+alt+space"}))
+            return false;
+        if (!murmelo.waitForOverlay(QStringLiteral("正在录音"))) {
+            qWarning("overlay: %s", qPrintable(murmelo.overlayTitle()));
+            return false;
+        }
+        return test::waitUntil(
+            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount > 3; }, 10s,
+            20ms);
+    }
+
 private slots:
     void initTestCase() {
         QString error;
@@ -92,18 +112,8 @@ private slots:
         test::PasteTarget target(m_display);
         QVERIFY(target.start());
 
-        QVERIFY(m_murmelo->writeSettings({{"settings.useMockProviders", false},
-                                          {"settings.refinementProvider", "openAI"},
-                                          {"settings.saveHistory", true}}));
-        QProcessEnvironment environment = m_murmelo->environment();
-        environment.insert("OPENAI_API_KEY", "sk-closing");
-        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
-        QVERIFY(m_murmelo->start(environment));
-        press();
-        QVERIFY2(m_murmelo->waitForOverlay(QStringLiteral("正在录音")),
-                 qPrintable(m_murmelo->overlayTitle()));
-        QVERIFY(test::waitUntil(
-            [&] { return !services.sessions.isEmpty() && services.sessions.first().closed; }, 10s, 20ms));
+        QVERIFY(startRecording(*m_murmelo, services));
+        QVERIFY(test::waitUntil([&] { return services.sessions.first().closed; }, 10s, 20ms));
         QVERIFY(microphoneOpen()); // the user does not know yet and goes on speaking
         press();
         QVERIFY2(m_murmelo->waitForOverlay(QStringLiteral("语音识别连接已断开。")),
@@ -147,19 +157,7 @@ private slots:
         test::PasteTarget target(m_display);
         QVERIFY(target.start());
 
-        QVERIFY(m_murmelo->writeSettings({{"settings.useMockProviders", false},
-                                          {"settings.refinementProvider", "openAI"},
-                                          {"settings.saveHistory", true}}));
-        QProcessEnvironment environment = m_murmelo->environment();
-        environment.insert("OPENAI_API_KEY", "sk-failing");
-        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
-        QVERIFY(m_murmelo->start(environment));
-        press();
-        QVERIFY2(m_murmelo->waitForOverlay(QStringLiteral("正在录音")),
-                 qPrintable(m_murmelo->overlayTitle()));
-        QVERIFY(test::waitUntil(
-            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount > 5; }, 10s,
-            20ms));
+        QVERIFY(startRecording(*m_murmelo, services));
         press();
         QVERIFY2(m_murmelo->waitForOverlay(message, 45s), qPrintable(m_murmelo->overlayTitle()));
         QVERIFY(!microphoneOpen());
@@ -186,17 +184,7 @@ private slots:
         QVERIFY(target.start());
 
         test::MurmeloProcess murmelo(m_display, dying.address());
-        QVERIFY(murmelo.writeSettings(
-            {{"settings.useMockProviders", false}, {"settings.refinementProvider", "openAI"}}));
-        QProcessEnvironment environment = murmelo.environment();
-        environment.insert("OPENAI_API_KEY", "sk-dying");
-        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
-        QVERIFY(murmelo.start(environment));
-        press();
-        QVERIFY2(murmelo.waitForOverlay(QStringLiteral("正在录音")), qPrintable(murmelo.overlayTitle()));
-        QVERIFY(test::waitUntil(
-            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount > 3; }, 10s,
-            20ms));
+        QVERIFY(startRecording(murmelo, services));
         dying.kill();
         feeder.stop();
         press();
