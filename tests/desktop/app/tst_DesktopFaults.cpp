@@ -40,8 +40,9 @@ private:
     void press() { QVERIFY(m_display.run("xdotool", {"key", "ctrl+alt+space"})); }
 
     // Starts `murmelo` on the real providers (OpenAI for both steps, history on) against `services`,
-    // presses the hotkey and waits until the service heard the speech; false on any step failing.
-    bool startRecording(test::MurmeloProcess& murmelo, const fake::FakeServices& services) {
+    // presses the hotkey and waits until the service heard `frames` frames of speech; false on any
+    // step failing.
+    bool startRecording(test::MurmeloProcess& murmelo, const fake::FakeServices& services, int frames = 4) {
         const bool written = murmelo.writeSettings({{"settings.useMockProviders", false},
                                                     {"settings.refinementProvider", "openAI"},
                                                     {"settings.saveHistory", true}});
@@ -55,8 +56,8 @@ private:
             return false;
         }
         return test::waitUntil(
-            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount > 3; }, 10s,
-            20ms);
+            [&] { return !services.sessions.isEmpty() && services.sessions.first().frameCount >= frames; },
+            10s, 20ms);
     }
 
 private slots:
@@ -112,7 +113,7 @@ private slots:
         test::PasteTarget target(m_display);
         QVERIFY(target.start());
 
-        QVERIFY(startRecording(*m_murmelo, services));
+        QVERIFY(startRecording(*m_murmelo, services, 1));
         QVERIFY(test::waitUntil([&] { return services.sessions.first().closed; }, 10s, 20ms));
         QVERIFY(microphoneOpen()); // the user does not know yet and goes on speaking
         press();
