@@ -9,12 +9,16 @@
 namespace murmelo {
 
 OverlayWindowController::OverlayWindowController(AppState& state, std::function<bool()> compositorRunning,
-                                                 bool takesFocus, QObject* parent)
+                                                 bool takesFocus, std::chrono::milliseconds errorHold,
+                                                 QObject* parent)
     : QObject(parent)
     , m_compositorRunning(std::move(compositorRunning))
     , m_takesFocus(takesFocus)
     , m_view(std::make_unique<RecordingOverlayView>(state)) {
     connect(&state, &AppState::phaseChanged, this, &OverlayWindowController::handle);
+    m_errorHold.setSingleShot(true);
+    m_errorHold.setInterval(errorHold);
+    connect(&m_errorHold, &QTimer::timeout, this, [this] { m_view->hide(); });
     // A longer detail line widens the capsule: keep it centred while it shows.
     connect(m_view.get(), &RecordingOverlayView::contentResized, this, [this] {
         if (m_view->isVisible()) position();
@@ -27,6 +31,7 @@ OverlayWindowController::~OverlayWindowController() = default;
 void OverlayWindowController::handle(const DictationPhase& phase) {
     if (phase == m_lastPhase) return; // an equal phase shows nothing new
     m_lastPhase = phase;
+    m_errorHold.stop();
     const bool quietPhase =
         !phase.is(DictationPhase::Kind::recording) && !phase.is(DictationPhase::Kind::error);
     if (phase.is(DictationPhase::Kind::idle) || (m_takesFocus && quietPhase)) {
@@ -38,6 +43,7 @@ void OverlayWindowController::handle(const DictationPhase& phase) {
     position();
     m_view->show();
     m_view->raise();
+    if (m_takesFocus && phase.is(DictationPhase::Kind::error)) m_errorHold.start();
     emit presented();
 }
 

@@ -3,6 +3,9 @@
 #include "dictation/DictationPhase.h"
 
 #include <QObject>
+#include <QTimer>
+
+#include <chrono>
 
 #include <functional>
 #include <memory>
@@ -22,9 +25,12 @@ public:
     // `compositorRunning` tells whether translucency works; without one a shape mask is used.
     // `takesFocus`: the session maps the overlay as an ordinary window that gets the keyboard focus
     // (Wayland has no window that refuses it). Then it shows only while recording and for errors,
-    // so that the user's window has the focus back before the paste arrives.
+    // so that the user's window has the focus back before the paste arrives, and an error leaves
+    // after `errorHold` so that typing goes back to the user's window.
     explicit OverlayWindowController(AppState& state, std::function<bool()> compositorRunning = {},
-                                     bool takesFocus = false, QObject* parent = nullptr);
+                                     bool takesFocus = false,
+                                     std::chrono::milliseconds errorHold = std::chrono::seconds(5),
+                                     QObject* parent = nullptr);
     ~OverlayWindowController() override;
 
     RecordingOverlayView& view() { return *m_view; }
@@ -39,6 +45,7 @@ private:
 
     std::function<bool()> m_compositorRunning;
     bool m_takesFocus = false;
+    QTimer m_errorHold;
     std::unique_ptr<RecordingOverlayView> m_view;
     DictationPhase m_lastPhase; // idle: hidden at start
 };

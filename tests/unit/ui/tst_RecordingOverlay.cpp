@@ -74,7 +74,7 @@ private slots:
 
     void whereItWouldTakeTheFocusItLeavesBeforeThePaste() {
         AppState state;
-        OverlayWindowController controller(state, {}, true);
+        OverlayWindowController controller(state, {}, true, std::chrono::milliseconds(50));
         state.beginRecording();
         QVERIFY(controller.view().isVisible());
         for (const DictationPhase& phase : {DictationPhase::transcribing(), DictationPhase::refining(),
@@ -83,6 +83,11 @@ private slots:
             QVERIFY2(!controller.view().isVisible(), qPrintable(phase.message()));
         }
         state.transition(DictationPhase::error(QStringLiteral("网络连接已中断。")));
+        QVERIFY(controller.view().isVisible());
+        // The error leaves on its own, so that typing goes back to the user's window.
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.view().isVisible(), 5000);
+        state.beginRecording(); // a new dictation shows it again, and the old hold does not hide it
+        QTest::qWait(100);
         QVERIFY(controller.view().isVisible());
     }
 
