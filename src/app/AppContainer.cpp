@@ -30,21 +30,25 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     m_state = std::make_unique<AppState>();
     m_settings = std::make_unique<AppSettings>(*m_backends.defaults);
     const KeychainStore keychain(m_backends.secrets);
-    m_credentials = std::make_unique<CredentialSettingsModel>(keychain, &m_network, ProviderConfiguration::current());
-    m_dictionary = m_backends.dictionaryPath.isEmpty() ? std::make_unique<DictionaryStore>()
-                                                       : std::make_unique<DictionaryStore>(m_backends.dictionaryPath);
+    m_credentials =
+        std::make_unique<CredentialSettingsModel>(keychain, &m_network, ProviderConfiguration::current());
+    m_dictionary = m_backends.dictionaryPath.isEmpty()
+                       ? std::make_unique<DictionaryStore>()
+                       : std::make_unique<DictionaryStore>(m_backends.dictionaryPath);
     m_textInsertion = std::make_unique<TextInsertionService>(*m_backends.pasteboard, *m_backends.keyboard);
-    m_historyStore = m_backends.historyPath.isEmpty() ? std::make_unique<HistoryStore>()
-                                                      : std::make_unique<HistoryStore>(m_backends.historyPath);
+    m_historyStore = m_backends.historyPath.isEmpty()
+                         ? std::make_unique<HistoryStore>()
+                         : std::make_unique<HistoryStore>(m_backends.historyPath);
     m_history = std::make_unique<HistoryViewModel>(*m_historyStore);
     QPointer<AppSettings> settings(m_settings.get());
-    m_audioCapture = std::make_unique<AudioCaptureService>(
-        std::move(m_backends.audio), [settings] { return settings ? settings->selectedMicrophoneUID() : QString(); });
-    m_providers = std::make_unique<SettingsProviderFactory>(*m_settings, keychain, &m_network,
-                                                           ProviderConfiguration::current(), m_backends.mockDelays);
-    m_coordinator = std::make_unique<DictationCoordinator>(*m_state, *m_settings, *m_dictionary, *m_historyStore,
-                                                           *m_providers, *m_audioCapture, *m_textInsertion,
-                                                           *m_backends.pasteboard, m_backends.timing);
+    m_audioCapture = std::make_unique<AudioCaptureService>(std::move(m_backends.audio), [settings] {
+        return settings ? settings->selectedMicrophoneUID() : QString();
+    });
+    m_providers = std::make_unique<SettingsProviderFactory>(
+        *m_settings, keychain, &m_network, ProviderConfiguration::current(), m_backends.mockDelays);
+    m_coordinator = std::make_unique<DictationCoordinator>(
+        *m_state, *m_settings, *m_dictionary, *m_historyStore, *m_providers, *m_audioCapture,
+        *m_textInsertion, *m_backends.pasteboard, m_backends.timing);
     m_hotkey = std::make_unique<GlobalHotkeyService>(*m_backends.hotkey);
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(*m_backends.loginItem);
     m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning,
@@ -59,7 +63,9 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
 
 AppContainer::~AppContainer() = default;
 
-bool AppContainer::canPostInput() const { return m_backends.keyboard->isAvailable(); }
+bool AppContainer::canPostInput() const {
+    return m_backends.keyboard->isAvailable();
+}
 
 std::function<void()> AppContainer::hotkeyAction() {
     QPointer<DictationCoordinator> coordinator(m_coordinator.get());
@@ -74,8 +80,14 @@ void AppContainer::registerSavedHotkey() {
         m_hotkey->registerHotkey(saved, hotkeyAction());
         m_activeHotkeyPreset = saved;
         return;
-    } catch (const GlobalHotkeyError&) {
-        // The saved one is taken: fall back to the default, and say so.
+    } catch (const GlobalHotkeyError& error) {
+        // The saved one is taken: fall back to the default, and say so. Trying again is pointless
+        // when the default itself failed, or when no shortcut can be registered at all (negative
+        // statuses: no display, no shortcut service); each attempt may wait for the desktop.
+        if (saved == HotkeyPreset::controlOptionSpace || error.status() < 0) {
+            m_state->transition(DictationPhase::error(error.description()));
+            return;
+        }
     }
     try {
         m_hotkey->registerHotkey(HotkeyPreset::controlOptionSpace, hotkeyAction());

@@ -120,6 +120,7 @@ SecretBackendLibsecret::SecretBackendLibsecret(Timeouts timeouts)
 
 std::optional<QByteArray> SecretBackendLibsecret::lookup(const QString& service, const QString& account) {
     if (!sessionBusReachable()) return std::nullopt;
+    if (std::chrono::steady_clock::now() < m_unresponsiveUntil) return std::nullopt;
     const Attributes attributes(service, account);
     Deadline deadline(m_timeouts.lookup);
     GError* error = nullptr;
@@ -136,6 +137,8 @@ std::optional<QByteArray> SecretBackendLibsecret::lookup(const QString& service,
         secret_value_unref(value);
     }
     g_list_free_full(items, g_object_unref);
+    if (error && failureStatus(error, deadline) == timedOutStatus)
+        m_unresponsiveUntil = std::chrono::steady_clock::now() + m_timeouts.unresponsiveFor;
     g_clear_error(&error); // every failure reads as "no key"
     return result;
 }
@@ -154,6 +157,7 @@ qint32 SecretBackendLibsecret::store(const QString& service, const QString& acco
                                            label.constData(), value, deadline.cancellable(), &error);
     secret_value_unref(value);
     const qint32 status = stored ? 0 : failureStatus(error, deadline);
+    if (stored) m_unresponsiveUntil = {}; // it answers again
     g_clear_error(&error);
     return status;
 }

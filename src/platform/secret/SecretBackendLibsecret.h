@@ -11,6 +11,9 @@ struct SecretCallTimeouts {
     std::chrono::milliseconds lookup{5000};
     // Long enough to type a password into an unlock prompt.
     std::chrono::milliseconds change{25000};
+    // After a lookup ran out of time, lookups answer "nothing" at once for this long instead of
+    // each waiting again: start-up reads two keys, and every dictation start reads one.
+    std::chrono::milliseconds unresponsiveFor{60000};
 };
 
 // Secret Service items through libsecret's synchronous calls, schema "com.murmelo.credentials" with
@@ -42,6 +45,8 @@ public:
 
 private:
     Timeouts m_timeouts;
+    // Main thread only, like every call of this back end.
+    std::chrono::steady_clock::time_point m_unresponsiveUntil{};
 };
 
 } // namespace murmelo

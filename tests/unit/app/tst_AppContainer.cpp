@@ -23,14 +23,18 @@ struct Rig {
     HotkeyBackendFake* hotkey = nullptr;
     std::unique_ptr<AppContainer> container;
 
-    explicit Rig(QList<HotkeyPreset> heldByOthers = {}, const QJsonObject& stored = {}) {
+    explicit Rig(QList<HotkeyPreset> heldByOthers = {}, const QJsonObject& stored = {},
+                 qint32 registerStatus = 0) {
         AppBackends backends;
-        backends.defaults = std::make_unique<UserDefaults>(environment.configHome() + "/Murmelo/settings.json");
+        backends.defaults =
+            std::make_unique<UserDefaults>(environment.configHome() + "/Murmelo/settings.json");
         if (!stored.isEmpty()) backends.defaults->set(stored);
         backends.secrets = std::make_shared<SecretBackendFake>();
         backends.audio = std::make_unique<AudioInputBackendFake>();
         auto hotkeyFake = std::make_unique<HotkeyBackendFake>();
-        for (HotkeyPreset preset : heldByOthers) hotkeyFake->heldByOthers.append(shortcut(preset));
+        for (HotkeyPreset preset : heldByOthers)
+            hotkeyFake->heldByOthers.append(shortcut(preset));
+        hotkeyFake->registerStatus = registerStatus;
         hotkey = hotkeyFake.get();
         backends.hotkey = std::move(hotkeyFake);
         backends.pasteboard = std::make_unique<PasteboardFake>();
@@ -45,7 +49,8 @@ struct Rig {
     AppSettings& settings() { return container->settings(); }
     DictationPhase phase() { return container->state().phase(); }
     QJsonValue storedPreset() {
-        return UserDefaults(environment.configHome() + "/Murmelo/settings.json").value(AppSettings::hotkeyPresetKey);
+        return UserDefaults(environment.configHome() + "/Murmelo/settings.json")
+            .value(AppSettings::hotkeyPresetKey);
     }
 };
 
@@ -65,7 +70,8 @@ private slots:
 
     void takenSavedPresetFallsBackWithTheNotice() {
         Rig rig({HotkeyPreset::commandShiftSpace}, {{AppSettings::hotkeyPresetKey, "commandShiftSpace"}});
-        QCOMPARE(rig.phase(), DictationPhase::error("保存的快捷键不可用，已恢复为 Control + Option + Space。"));
+        QCOMPARE(rig.phase(),
+                 DictationPhase::error("保存的快捷键不可用，已恢复为 Control + Option + Space。"));
         QCOMPARE(rig.container->activeHotkeyPreset(), HotkeyPreset::controlOptionSpace);
         QCOMPARE(rig.settings().hotkeyPreset(), HotkeyPreset::controlOptionSpace);
         QCOMPARE(rig.storedPreset(), QJsonValue("controlOptionSpace"));
@@ -80,6 +86,22 @@ private slots:
         // The tray still starts dictation.
         rig.container->coordinator().toggleDictation();
         QTRY_COMPARE(rig.phase(), DictationPhase::recording());
+    }
+
+    void aDesktopWithoutShortcutsIsToldOnceWithoutTryingOtherPresets_data() {
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("saved default") << "controlOptionSpace";
+        QTest::newRow("saved other preset") << "commandShiftSpace";
+    }
+    void aDesktopWithoutShortcutsIsToldOnceWithoutTryingOtherPresets() {
+        QFETCH(QString, saved);
+        Rig rig({}, {{AppSettings::hotkeyPresetKey, saved}}, HotkeyBackend::statusNoShortcutService);
+        QCOMPARE(rig.phase(),
+                 DictationPhase::error(
+                     "当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
+        QCOMPARE(rig.hotkey->registerCalls.size(), 1);
+        QCOMPARE(rig.storedPreset(),
+                 QJsonValue(saved)); // the user's choice stays for a desktop that has them
     }
 
     void refusedChangeIsRevertedInMemoryAndStore() {
