@@ -31,9 +31,10 @@ void pickX11(AppBackends& backends) {
 // bind `murmelo --toggle` instead.
 void pickWayland(AppBackends& backends) {
     backends.hotkey = std::make_unique<HotkeyBackendPortal>();
-    if (auto pasteboard = PasteboardWlClipboard::createIfSupported())
+    const WaylandClient compositor; // asked once for both
+    if (auto pasteboard = PasteboardWlClipboard::createIfSupported(compositor))
         backends.pasteboard = std::move(pasteboard);
-    if (auto keyboard = SyntheticKeyboardWtype::createIfSupported())
+    if (auto keyboard = SyntheticKeyboardWtype::createIfSupported(compositor))
         backends.keyboard = std::move(keyboard);
     else if (auto portalKeyboard = SyntheticKeyboardPortal::createIfSupported(backends.secrets))
         backends.keyboard = std::move(portalKeyboard);

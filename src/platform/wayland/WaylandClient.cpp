@@ -159,6 +159,8 @@ WaylandClient::WaylandClient(QString display, std::chrono::milliseconds limit)
     , m_limit(limit) {}
 
 std::optional<WaylandClient::Globals> WaylandClient::globals() const {
+    if (m_globals->asked) return m_globals->globals;
+    m_globals->asked = true;
     const QDeadlineTimer deadline(m_limit);
     Connection connection(m_display);
     if (!connection.get()) return std::nullopt;
@@ -167,8 +169,8 @@ std::optional<WaylandClient::Globals> WaylandClient::globals() const {
     wl_registry_add_listener(proxy, &registryListener, &registry);
     const bool answered = roundtrip(connection.get(), deadline);
     wl_registry_destroy(proxy);
-    if (!answered) return std::nullopt;
-    return registry.globals;
+    if (answered) m_globals->globals = registry.globals;
+    return m_globals->globals;
 }
 
 QString WaylandClient::activatedAppId() const {

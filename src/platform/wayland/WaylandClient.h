@@ -3,13 +3,15 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 namespace murmelo {
 
 // Questions to the Wayland compositor over a connection of our own, separate from Qt's: each one
 // connects, asks, reads the answer and disconnects. Every wait is bounded by `limit`, so a
-// compositor that stops answering costs that long at most and never hangs the caller.
+// compositor that stops answering costs that long at most and never hangs the caller. The
+// globals are asked once per client and its copies: the back ends chosen at start-up share one.
 class WaylandClient {
 public:
     // The protocols the wlroots back ends rely on.
@@ -25,15 +27,21 @@ public:
     explicit WaylandClient(QString display = {},
                            std::chrono::milliseconds limit = std::chrono::milliseconds(500));
 
-    // What the compositor advertises; nullopt when no compositor answered in time.
+    // What the compositor advertises; nullopt when no compositor answered in time (also remembered).
     std::optional<Globals> globals() const;
     // The app id of the toplevel window the compositor reports as activated; empty when none
     // is, when the compositor lacks foreign-toplevel, or when it did not answer in time.
     QString activatedAppId() const;
 
 private:
+    struct GlobalsAnswer {
+        bool asked = false;
+        std::optional<Globals> globals;
+    };
+
     QString m_display;
     std::chrono::milliseconds m_limit;
+    std::shared_ptr<GlobalsAnswer> m_globals = std::make_shared<GlobalsAnswer>();
 };
 
 } // namespace murmelo
