@@ -17,6 +17,7 @@
 #include "KeyringSession.h"
 #include "PulseAudioServer.h"
 #include "TestDisplay.h"
+#include "TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -138,13 +139,7 @@ public:
         return appeared ? double(clock.nsecsElapsed()) / 1e6 : -1;
     }
 
-    static void stop(QProcess& process) {
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(2000);
-        }
-    }
+    static void stop(QProcess& process) { test::stopChild(process, 5000); }
 
     QString murmelo() const { return qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo"; }
     QString target() const { return test::PasteTarget::programPath(); }

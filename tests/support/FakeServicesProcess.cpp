@@ -1,4 +1,5 @@
 #include "FakeServicesProcess.h"
+#include "TestEnvironment.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -30,12 +31,7 @@ FakeServicesProcess::FakeServicesProcess(const QString& scriptPath, int startLim
 }
 
 FakeServicesProcess::~FakeServicesProcess() {
-    if (m_process.state() == QProcess::NotRunning) return;
-    ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
-    if (!m_process.waitForFinished(5000)) {
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGKILL);
-        m_process.waitForFinished(5000);
-    }
+    stopChild(m_process, 5000);
 }
 
 QUrl FakeServicesProcess::baseUrl() const {

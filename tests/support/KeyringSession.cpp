@@ -57,17 +57,8 @@ KeyringSession::KeyringSession(Service service, std::chrono::milliseconds startL
 }
 
 KeyringSession::~KeyringSession() {
-    stop(m_keyring);
-    stop(m_bus);
-}
-
-void KeyringSession::stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) return;
-    process.terminate(); // SIGTERM to the PID we started
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    stopChild(m_keyring);
+    stopChild(m_bus);
 }
 
 bool KeyringSession::startBus(Clock::time_point deadline) {

@@ -44,7 +44,6 @@ private:
     bool startKeyring(std::chrono::steady_clock::time_point deadline);
     bool serviceIsOwned();
     QString keyringLog() const;
-    static void stop(QProcess& process);
 
     TestEnvironment m_environment;
     QProcess m_bus;

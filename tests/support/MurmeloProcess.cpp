@@ -1,4 +1,5 @@
 #include "MurmeloProcess.h"
+#include "TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,12 +65,7 @@ bool MurmeloProcess::start(const QProcessEnvironment& environment) {
 }
 
 void MurmeloProcess::stop() {
-    if (m_process.state() == QProcess::NotRunning) return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    stopChild(m_process, 5000);
 }
 
 int MurmeloProcess::runCommand(const QStringList& arguments, std::chrono::milliseconds limit) {

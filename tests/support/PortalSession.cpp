@@ -1,4 +1,5 @@
 #include "PortalSession.h"
+#include "TestEnvironment.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -60,18 +61,9 @@ PortalSession::PortalSession(PortalOptions options, std::chrono::milliseconds st
 }
 
 PortalSession::~PortalSession() {
-    stop(m_portal);
-    stop(m_mock);
+    stopChild(m_portal);
+    stopChild(m_mock);
     if (!m_connectionName.isEmpty()) QDBusConnection::disconnectFromBus(m_connectionName);
-}
-
-void PortalSession::stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) return;
-    process.terminate(); // SIGTERM to the PID we started
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
 }
 
 bool PortalSession::startProcess(QProcess& process, const QString& program, const QStringList& arguments,

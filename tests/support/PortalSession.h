@@ -52,7 +52,6 @@ private:
                       std::chrono::steady_clock::time_point deadline);
     bool callMock(const QString& method, const QVariantList& arguments, QVariant* result = nullptr);
     QString logOf(const QString& logName);
-    static void stop(QProcess& process);
 
     KeyringSession m_bus;
     QString m_connectionName;

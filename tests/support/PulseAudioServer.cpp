@@ -1,4 +1,5 @@
 #include "PulseAudioServer.h"
+#include "TestEnvironment.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -30,13 +31,7 @@ PulseAudioServer::PulseAudioServer()
     : m_root(QDir::tempPath() + QStringLiteral("/murmelo-pulse-XXXXXX")) {}
 
 PulseAudioServer::~PulseAudioServer() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
+    stopChild(m_process);
 }
 
 QString PulseAudioServer::fifoPath(const QString& sourceName) const {

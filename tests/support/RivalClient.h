@@ -2,9 +2,9 @@
 
 #include <QString>
 
+#include <X11/keysym.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
-#include <X11/keysym.h>
 
 #include <cstdlib>
 
@@ -24,8 +24,9 @@ public:
         auto* symbols = xcb_key_symbols_alloc(m_connection);
         xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, XK_space);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        auto* error = xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, codes[0],
-                                                                            XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        auto* error =
+            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, codes[0],
+                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         const bool ok = !error;
         std::free(error);
         std::free(codes);

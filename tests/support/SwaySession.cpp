@@ -1,4 +1,5 @@
 #include "SwaySession.h"
+#include "TestEnvironment.h"
 
 #include "TestDisplay.h"
 
@@ -19,15 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr uid_t nobody = 65534;
-
-void terminate(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) return;
-    process.terminate(); // SIGTERM to its PID
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
 
 } // namespace
 
@@ -137,12 +129,9 @@ bool SwaySession::start(std::chrono::milliseconds limit) {
 }
 
 void SwaySession::stop() {
-    while (!m_clients.empty()) {
-        terminate(*m_clients.back());
-        m_clients.pop_back();
-    }
+    m_clients.stopAll();
     if (m_compositor) {
-        terminate(*m_compositor);
+        stopChild(*m_compositor);
         m_compositor.reset();
     }
     // sway's sockets go with it; the folder stays for the next start and goes with m_root.
@@ -177,42 +166,15 @@ void SwaySession::exportToThisProcess() const {
 
 bool SwaySession::run(const QString& program, const QStringList& arguments, QByteArray* output,
                       std::chrono::milliseconds limit) const {
-    QProcess process;
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process.setProcessEnvironment(environment());
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(int(limit.count()))) return false;
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning || process.waitForFinished(0); },
-                   limit)) {
-        terminate(process);
-        return false;
-    }
-    if (output) *output = process.readAllStandardOutput();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return runToEnd(environment(), program, arguments, output, limit);
 }
 
 QProcess* SwaySession::startProcess(const QString& program, const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process->setProcessEnvironment(environment());
-    process->setStandardInputFile(QProcess::nullDevice());
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(m_root.filePath(QFileInfo(program).fileName() + QStringLiteral(".log")),
-                                  QIODevice::Append);
-    process->start(program, arguments);
-    process->waitForStarted(10000);
-    m_clients.push_back(std::move(process));
-    return m_clients.back().get();
+    return m_clients.start(environment(), m_root.path(), program, arguments);
 }
 
 void SwaySession::stopProcess(QProcess* process) {
-    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
-        if (it->get() != process) continue;
-        terminate(**it);
-        m_clients.erase(it);
-        return;
-    }
+    m_clients.stop(process);
 }
 
 // --- WaylandPasteTarget ---

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestDisplay.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -56,7 +58,7 @@ private:
     QString m_ipcSocket;
     QString m_error;
     std::unique_ptr<QProcess> m_compositor;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
+    ChildProcesses m_clients;
 };
 
 // The paste target (murmelo-paste-target) as a Wayland client of the session, under the app id

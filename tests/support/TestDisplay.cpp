@@ -1,4 +1,5 @@
 #include "TestDisplay.h"
+#include "TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -53,20 +54,6 @@ private:
     int m_screen = 0;
     xcb_connection_t* m_connection;
 };
-
-// Children die with the test process, also when it crashes or is killed at its time-out.
-void dieWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
-
-void terminate(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) return;
-    process.terminate(); // SIGTERM to its PID
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
 
 } // namespace
 
@@ -259,53 +246,71 @@ bool TestDisplay::waitForTray(std::chrono::milliseconds limit) {
 }
 
 QProcess* TestDisplay::startProcess(const QString& program, const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    dieWithParent(*process);
-    process->setProcessEnvironment(environment());
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(m_root.path() + QLatin1Char('/') + QFileInfo(program).fileName() +
-                                      QStringLiteral(".log"),
-                                  QIODevice::Append);
-    process->start(program, arguments);
-    process->waitForStarted(10000);
-    m_helpers.push_back(std::move(process));
-    return m_helpers.back().get();
+    return m_helpers.start(environment(), m_root.path(), program, arguments);
 }
 
 void TestDisplay::stopProcess(QProcess* process) {
-    for (auto it = m_helpers.begin(); it != m_helpers.end(); ++it) {
-        if (it->get() != process) continue;
-        terminate(**it);
-        m_helpers.erase(it);
-        return;
-    }
+    m_helpers.stop(process);
 }
 
 bool TestDisplay::run(const QString& program, const QStringList& arguments, QByteArray* output,
                       std::chrono::milliseconds limit) const {
+    return runToEnd(environment(), program, arguments, output, limit);
+}
+
+bool runToEnd(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments,
+              QByteArray* output, std::chrono::milliseconds limit) {
     QProcess process;
     dieWithParent(process);
-    process.setProcessEnvironment(environment());
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
     if (!process.waitForStarted(int(limit.count()))) return false;
-    // The event loop keeps running meanwhile: the helper may need this process, for example to
-    // fetch the clipboard it owns.
     if (!waitUntil([&] { return process.state() == QProcess::NotRunning || process.waitForFinished(0); },
                    limit)) {
-        terminate(process);
+        stopChild(process);
         return false;
     }
     if (output) *output = process.readAllStandardOutput();
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-void TestDisplay::stop() {
-    while (!m_helpers.empty()) {
-        terminate(*m_helpers.back());
-        m_helpers.pop_back();
+QProcess* ChildProcesses::start(const QProcessEnvironment& environment, const QString& logFolder,
+                                const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    dieWithParent(*process);
+    process->setProcessEnvironment(environment);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(logFolder + QLatin1Char('/') + QFileInfo(program).fileName() +
+                                      QStringLiteral(".log"),
+                                  QIODevice::Append);
+    process->start(program, arguments);
+    process->waitForStarted(10000);
+    m_children.push_back(std::move(process));
+    return m_children.back().get();
+}
+
+void ChildProcesses::stop(QProcess* process) {
+    for (auto it = m_children.begin(); it != m_children.end(); ++it) {
+        if (it->get() != process) continue;
+        stopChild(**it);
+        m_children.erase(it);
+        return;
     }
+}
+
+void ChildProcesses::stopAll() {
+    while (!m_children.empty()) {
+        stopChild(*m_children.back());
+        m_children.pop_back();
+    }
+}
+
+void TestDisplay::stop() {
+    m_helpers.stopAll();
     if (m_server) {
-        terminate(*m_server);
+        stopChild(*m_server);
         m_server.reset();
     }
     m_name.clear();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace murmelo::test {
 
@@ -17,6 +18,30 @@ namespace murmelo::test {
 // Returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
                std::chrono::milliseconds interval = std::chrono::milliseconds(5));
+
+// Runs a helper program to its end with the event loop running (the helper may need this process,
+// for example to fetch the clipboard it owns); false when it failed to start, ran past `limit` (it
+// is stopped then) or exited non-zero. Standard output goes to `output`.
+bool runToEnd(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments,
+              QByteArray* output, std::chrono::milliseconds limit);
+
+// Long-running helpers of a test session: each dies with the test process, appends its standard
+// error to `<logFolder>/<program>.log`, and is stopped by its PID, the newest first.
+class ChildProcesses {
+public:
+    ChildProcesses() = default;
+    ~ChildProcesses() { stopAll(); }
+    ChildProcesses(const ChildProcesses&) = delete;
+    ChildProcesses& operator=(const ChildProcesses&) = delete;
+
+    QProcess* start(const QProcessEnvironment& environment, const QString& logFolder, const QString& program,
+                    const QStringList& arguments);
+    void stop(QProcess* process);
+    void stopAll();
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_children; // in start order
+};
 
 // A private X display for desktop tests: Xvfb (display number chosen by the server itself),
 // optionally openbox and a tray. Everything it starts gets a private HOME and XDG folders and
@@ -71,7 +96,7 @@ private:
     QString m_name;
     QString m_error;
     std::unique_ptr<QProcess> m_server;
-    std::vector<std::unique_ptr<QProcess>> m_helpers; // in start order; stopped in reverse
+    ChildProcesses m_helpers;
 };
 
 // The paste target: a small Qt window with a focused multi-line text field that writes its

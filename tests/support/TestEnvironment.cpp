@@ -52,7 +52,10 @@ void writeFile(const QString& path, const QByteArray& content) {
 
 } // namespace murmelo::test
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 namespace murmelo::test {
 int unixMode(const QString& path) {
@@ -60,4 +63,21 @@ int unixMode(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
     return int(info.st_mode & 07777);
 }
+} // namespace murmelo::test
+
+namespace murmelo::test {
+
+void stopChild(QProcess& process, int graceMs) {
+    if (process.state() == QProcess::NotRunning) return;
+    process.terminate();
+    if (!process.waitForFinished(graceMs)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+void dieWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
 } // namespace murmelo::test

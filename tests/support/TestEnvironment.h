@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -43,4 +44,10 @@ void writeFile(const QString& path, const QByteArray& content);
 namespace murmelo::test {
 // The file's permission bits as in `ls -l`, for example 0600.
 int unixMode(const QString& path);
+
+// Stops a child this test started: SIGTERM to its PID, SIGKILL when it has not ended within
+// `grace`; nothing when it is not running.
+void stopChild(QProcess& process, int graceMs = 3000);
+// Makes a child die with the test process, also when that crashes or is killed at its time-out.
+void dieWithParent(QProcess& process);
 } // namespace murmelo::test

@@ -7,6 +7,7 @@
 #include "PulseAudioServer.h"
 #include "SwaySession.h"
 #include "TestDisplay.h"
+#include "TestEnvironment.h"
 #include "refinement/MockTextRefinementProvider.h"
 
 #include <QJsonArray>
@@ -97,14 +98,7 @@ private slots:
         QVERIFY(m_feeder->play(test::stereoSilence(0.5), true));
     }
 
-    void cleanup() {
-        if (m_murmelo.state() == QProcess::NotRunning) return;
-        m_murmelo.terminate();
-        if (!m_murmelo.waitForFinished(5000)) {
-            m_murmelo.kill();
-            m_murmelo.waitForFinished(2000);
-        }
-    }
+    void cleanup() { test::stopChild(m_murmelo, 5000); }
 
     void cleanupTestCase() {
         if (m_feeder) m_feeder->stop();
