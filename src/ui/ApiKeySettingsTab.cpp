@@ -38,6 +38,33 @@ QPushButton* button(const QString& text, const char* name, QWidget* parent) {
     return result;
 }
 
+// One service's box: the key field with its save and delete buttons on the first row; the caller
+// adds the model fields and the test button. Object names start with `prefix`.
+struct KeySection {
+    QGroupBox* box;
+    QFormLayout* form;
+    QLineEdit* key;
+    QPushButton* save;
+    QPushButton* remove;
+};
+
+KeySection keySection(const QString& title, const QString& prefix, QWidget* parent) {
+    auto* box = new QGroupBox(title, parent);
+    box->setObjectName(prefix + QStringLiteral("Section"));
+    auto* form = new QFormLayout(box);
+    auto* row = new QHBoxLayout;
+    KeySection section{
+        box, form, keyField(qPrintable(prefix + QStringLiteral("KeyField")), box),
+        button(QStringLiteral("保存"), qPrintable(prefix + QStringLiteral("SaveButton")), box),
+        button(QStringLiteral("删除"), qPrintable(prefix + QStringLiteral("DeleteButton")), box)};
+    settingsui::markDestructive(section.remove);
+    row->addWidget(section.key, 1);
+    row->addWidget(section.save);
+    row->addWidget(section.remove);
+    form->addRow(row);
+    return section;
+}
+
 // Writes only what differs, so a field being typed in keeps its cursor.
 void showText(QLineEdit* field, const QString& text) {
     if (field->text() != text) field->setText(text);
@@ -55,18 +82,12 @@ ApiKeySettingsTab::ApiKeySettingsTab(AppSettings& settings, CredentialSettingsMo
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(12);
 
-    auto* openAI = new QGroupBox(QStringLiteral("OpenAI"), content);
-    openAI->setObjectName(QStringLiteral("openAISection"));
-    auto* openAIForm = new QFormLayout(openAI);
-    auto* openAIKeyRow = new QHBoxLayout;
-    m_openAIKey = keyField("openAIKeyField", openAI);
-    auto* openAISave = button(QStringLiteral("保存"), "openAISaveButton", openAI);
-    m_openAIDelete = button(QStringLiteral("删除"), "openAIDeleteButton", openAI);
-    settingsui::markDestructive(m_openAIDelete);
-    openAIKeyRow->addWidget(m_openAIKey, 1);
-    openAIKeyRow->addWidget(openAISave);
-    openAIKeyRow->addWidget(m_openAIDelete);
-    openAIForm->addRow(openAIKeyRow);
+    const KeySection openAISection = keySection(QStringLiteral("OpenAI"), QStringLiteral("openAI"), content);
+    auto* openAI = openAISection.box;
+    auto* openAIForm = openAISection.form;
+    m_openAIKey = openAISection.key;
+    auto* openAISave = openAISection.save;
+    m_openAIDelete = openAISection.remove;
     m_openAIModel = modelField("openAIModelField", openAI);
     openAIForm->addRow(QStringLiteral("实时转写模型"), m_openAIModel);
     m_openAIRefinementModel = modelField("openAIRefinementModelField", openAI);
@@ -75,18 +96,13 @@ ApiKeySettingsTab::ApiKeySettingsTab(AppSettings& settings, CredentialSettingsMo
     openAIForm->addRow(m_openAITest);
     layout->addWidget(openAI);
 
-    auto* deepSeek = new QGroupBox(QStringLiteral("DeepSeek"), content);
-    deepSeek->setObjectName(QStringLiteral("deepSeekSection"));
-    auto* deepSeekForm = new QFormLayout(deepSeek);
-    auto* deepSeekKeyRow = new QHBoxLayout;
-    m_deepSeekKey = keyField("deepSeekKeyField", deepSeek);
-    auto* deepSeekSave = button(QStringLiteral("保存"), "deepSeekSaveButton", deepSeek);
-    m_deepSeekDelete = button(QStringLiteral("删除"), "deepSeekDeleteButton", deepSeek);
-    settingsui::markDestructive(m_deepSeekDelete);
-    deepSeekKeyRow->addWidget(m_deepSeekKey, 1);
-    deepSeekKeyRow->addWidget(deepSeekSave);
-    deepSeekKeyRow->addWidget(m_deepSeekDelete);
-    deepSeekForm->addRow(deepSeekKeyRow);
+    const KeySection deepSeekSection =
+        keySection(QStringLiteral("DeepSeek"), QStringLiteral("deepSeek"), content);
+    auto* deepSeek = deepSeekSection.box;
+    auto* deepSeekForm = deepSeekSection.form;
+    m_deepSeekKey = deepSeekSection.key;
+    auto* deepSeekSave = deepSeekSection.save;
+    m_deepSeekDelete = deepSeekSection.remove;
     m_deepSeekModel = modelField("deepSeekModelField", deepSeek);
     deepSeekForm->addRow(QStringLiteral("文字整理模型"), m_deepSeekModel);
     m_deepSeekTest = button(QString(), "deepSeekTestButton", deepSeek);
