@@ -342,14 +342,22 @@ bool PasteTarget::start(std::chrono::milliseconds limit) {
     arguments << m_files.filePath(QStringLiteral("text")) << m_files.filePath(QStringLiteral("changes"));
     m_process = m_display.startProcess(programPath(), arguments);
     if (m_process->state() != QProcess::Running) return false;
-    // Activated as a pager would: a window manager may keep a new window unfocused.
+    // Activated as a pager would: a window manager may keep a new window unfocused. Activation
+    // fails while the window is mapped but not yet managed, so it is asked again until it holds.
     const QString pid = QString::number(m_process->processId());
-    if (!m_display.run(QStringLiteral("xdotool"),
-                       {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--all"),
-                        QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid,
-                        QStringLiteral("--name"), QStringLiteral("^Murmelo paste target$"),
-                        QStringLiteral("windowactivate"), QStringLiteral("--sync"), QStringLiteral("%1")},
-                       nullptr, limit))
+    const QStringList activate{QStringLiteral("search"),
+                               QStringLiteral("--sync"),
+                               QStringLiteral("--all"),
+                               QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--pid"),
+                               pid,
+                               QStringLiteral("--name"),
+                               QStringLiteral("^Murmelo paste target$"),
+                               QStringLiteral("windowactivate"),
+                               QStringLiteral("--sync"),
+                               QStringLiteral("%1")};
+    if (!waitUntil([&] { return m_display.run(QStringLiteral("xdotool"), activate, nullptr, limit); }, limit,
+                   std::chrono::milliseconds(50)))
         return false;
     return waitUntil([&] { return QFile::exists(m_files.filePath(QStringLiteral("text.ready"))); }, limit);
 }
