@@ -1,0 +1,1 @@
+// Compiles the precompiled header that the tests of one folder share.
