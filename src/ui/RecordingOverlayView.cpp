@@ -21,6 +21,13 @@ constexpr int minimumCapsuleWidth = 210;
 constexpr int maximumDetailWidth = 420;
 constexpr int iconSize = 22;
 
+// The tallest line a font sets for Latin and CJK text: CJK usually comes from a fallback font whose
+// ascent and descent exceed the primary font's.
+int lineHeight(const QFont& font) {
+    const QFontMetrics metrics(font);
+    return qMax(metrics.height(), metrics.boundingRect(QStringLiteral("Ag字录")).height());
+}
+
 // The capsule itself: a translucent pill with a faint white stroke.
 class Capsule final : public QWidget {
 public:
@@ -76,14 +83,30 @@ RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
     secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));
     m_detail->setPalette(secondary);
 
+    // One height in every phase, whatever the fonts: the timer's monospace font, a CJK transcript
+    // and no detail at all must not make the capsule jump while the user speaks.
+    QFont detailFont = m_detail->font();
+    detailFont.setPixelSize(11);
+    QFont fixedDetailFont = detailFont;
+    fixedDetailFont.setFamilies(QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
+    const int titleHeight = lineHeight(titleFont);
+    const int detailHeight = qMax(lineHeight(detailFont), lineHeight(fixedDetailFont));
+    m_title->setFixedHeight(titleHeight);
+    m_detail->setFixedHeight(detailHeight);
+    constexpr int textSpacing = 2;
+    constexpr int verticalMargin = 12;
+    m_capsuleHeight = 2 * verticalMargin + titleHeight + textSpacing + detailHeight;
+
     auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
+    texts->setSpacing(textSpacing);
     texts->setContentsMargins(0, 0, 0, 0);
+    texts->addStretch();
     texts->addWidget(m_title);
     texts->addWidget(m_detail);
+    texts->addStretch();
     auto* row = new QHBoxLayout(m_capsule);
     row->setSpacing(12);
-    row->setContentsMargins(18, 12, 18, 12);
+    row->setContentsMargins(18, verticalMargin, 18, verticalMargin);
     row->addWidget(m_icon, 0, Qt::AlignVCenter);
     row->addLayout(texts, 1);
 
@@ -179,7 +202,7 @@ void RecordingOverlayView::refresh() {
 
 void RecordingOverlayView::resizeToContent() {
     m_capsule->adjustSize();
-    const QSize content = m_capsule->sizeHint().expandedTo(QSize(minimumCapsuleWidth, 0));
+    const QSize content(qMax(m_capsule->sizeHint().width(), minimumCapsuleWidth), m_capsuleHeight);
     m_capsule->setGeometry(shadowMargin, shadowMargin / 2, content.width(), content.height());
     const QSize outer(content.width() + 2 * shadowMargin, content.height() + shadowMargin + shadowMargin / 2);
     if (outer == size()) return;

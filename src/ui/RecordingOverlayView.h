@@ -47,6 +47,7 @@ private:
     QString m_detailFull;
     QString m_symbol;
     QVariantAnimation m_pulse;
+    int m_capsuleHeight = 0;
     bool m_maskEnabled = false;
 };
 
