@@ -1,13 +1,8 @@
 #pragma once
 
 #include "audio/AudioCapturing.h"
-#include "common/Error.h"
 
-#include <QList>
-
-#include <exception>
 #include <functional>
-#include <optional>
 
 namespace murmelo {
 
@@ -15,29 +10,28 @@ namespace murmelo {
 class AudioCapturingFake final : public AudioCapturing {
 public:
     std::function<void()> failStartWith; // throws the error to fail with
-    int starts = 0, stops = 0;
-    ChunkHandler handler;
+    int starts = 0;
 
     bool isRecording() const override { return m_recording; }
     QCoro::Task<> start(ChunkHandler onChunk) override {
         ++starts;
         if (failStartWith) failStartWith();
-        if (m_recording) co_return;
-        handler = std::move(onChunk);
+        if (!m_recording) m_handler = std::move(onChunk);
         m_recording = true;
+        co_return;
     }
     void stop() override {
-        ++stops;
         m_recording = false;
-        handler = nullptr;
+        m_handler = nullptr;
     }
     // Delivers one chunk as the capture thread would; nothing when not recording.
     void deliver(const QByteArray& chunk) {
-        if (m_recording && handler) handler(chunk);
+        if (m_recording && m_handler) m_handler(chunk);
     }
 
 private:
     bool m_recording = false;
+    ChunkHandler m_handler;
 };
 
 } // namespace murmelo

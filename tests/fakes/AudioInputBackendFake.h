@@ -2,15 +2,14 @@
 
 #include "audio/AudioInputBackend.h"
 
-#include <QStringList>
-
+#include <algorithm>
 #include <mutex>
 #include <optional>
 
 namespace murmelo {
 
-// An audio engine that records what it is asked to do and delivers buffers only when told to.
-// Control fields are read on the main thread; deliver() may be called from any thread.
+// An audio engine whose answers the test sets and whose state it reads. Buffers reach the tap only
+// through deliver(), which may be called from any thread.
 class AudioInputBackendFake final : public AudioInputBackend {
 public:
     // --- control
@@ -21,29 +20,52 @@ public:
     AudioInputFormat format{48000, 1, {}};
     std::optional<QString> startFailure; // the server's message when start() must fail
 
-    // --- record
-    QStringList calls;     // "inputDevices", "lookUp:<uid>", "setCurrentDevice:<uid>",
-                           // "inputFormat", "installTap:<frames>", "removeTap", "start",
-                           // "stop", "reset"
+    // --- state
     QString currentDevice; // empty: the system default
     bool running = false;
     int tapBufferFrames = 0;
 
-    bool hasTap() const;
+    bool hasTap() const {
+        std::lock_guard lock(m_tapMutex);
+        return static_cast<bool>(m_tap);
+    }
     // Hands one buffer to the tap as the capture thread would; false when there is no tap.
-    bool deliver(const AudioPCMBuffer& buffer);
+    bool deliver(const AudioPCMBuffer& buffer) {
+        std::lock_guard lock(m_tapMutex); // like a real engine: one tap call at a time, none after removal
+        if (!m_tap) return false;
+        m_tap(buffer);
+        return true;
+    }
 
     // --- AudioInputBackend
-    QList<AudioInputDevice> inputDevices() override;
+    QList<AudioInputDevice> inputDevices() override { return devices; }
     bool canChooseDevice() const override { return deviceChoiceSupported; }
-    AudioDeviceLookup lookUpDevice(const QString& uid) override;
-    qint32 setCurrentDevice(const QString& uid) override;
-    AudioInputFormat inputFormat() override;
-    void installTap(int bufferFrames, const AudioInputFormat& format, Tap tap) override;
-    void removeTap() override;
-    bool start(QString* errorMessage) override;
-    void stop() override;
-    void reset() override;
+    AudioDeviceLookup lookUpDevice(const QString& uid) override {
+        if (lookupStatus != 0) return {lookupStatus, false};
+        return {0, std::any_of(devices.begin(), devices.end(),
+                               [&](const auto& device) { return device.uid == uid; })};
+    }
+    qint32 setCurrentDevice(const QString& uid) override {
+        if (setDeviceStatus == 0) currentDevice = uid;
+        return setDeviceStatus;
+    }
+    AudioInputFormat inputFormat() override { return format; }
+    void installTap(int bufferFrames, const AudioInputFormat&, Tap tap) override {
+        std::lock_guard lock(m_tapMutex);
+        tapBufferFrames = bufferFrames;
+        m_tap = std::move(tap);
+    }
+    void removeTap() override {
+        std::lock_guard lock(m_tapMutex);
+        m_tap = nullptr;
+    }
+    bool start(QString* errorMessage) override {
+        if (startFailure && errorMessage) *errorMessage = *startFailure;
+        running = !startFailure;
+        return running;
+    }
+    void stop() override { running = false; }
+    void reset() override { currentDevice.clear(); }
 
 private:
     mutable std::mutex m_tapMutex;

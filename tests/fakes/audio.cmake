@@ -1,1 +1,1 @@
-target_sources(murmelo_fakes PRIVATE AudioInputBackendFake.h AudioInputBackendFake.cpp)
+target_sources(murmelo_fakes PRIVATE AudioInputBackendFake.h)

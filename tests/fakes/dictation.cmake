@@ -1,3 +1,1 @@
-target_sources(murmelo_fakes PRIVATE
-  AudioCapturingFake.h
-  ScriptedProviders.h ScriptedProviders.cpp)
+target_sources(murmelo_fakes PRIVATE AudioCapturingFake.h ScriptedProviders.h)

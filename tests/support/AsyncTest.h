@@ -3,6 +3,7 @@
 #include "common/Error.h"
 
 #include <QCoroTask>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTest>
 
@@ -64,6 +65,25 @@ template <typename ErrorType, typename T> std::optional<ErrorType> runExpectingE
     }
     qWarning("the task did not fail");
     return std::nullopt;
+}
+
+// The user-facing description of the error a task ends with; empty when it succeeds.
+template <typename T> QString failureOf(QCoro::Task<T>&& task) {
+    try {
+        run<T>(std::move(task));
+    } catch (const Error& error) {
+        return error.description();
+    }
+    return {};
+}
+
+// Runs the event loop until `done()` holds, at most `timeoutMs`; whether it holds. Unlike
+// QTest::qWaitFor it never sleeps 10 ms between rounds, so timers of a few milliseconds keep pace.
+template <typename Predicate> bool waitUntil(Predicate done, int timeoutMs = 3000) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QTest::qWait(1);
+    return done();
 }
 
 } // namespace murmelo::test

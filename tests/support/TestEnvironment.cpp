@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
 
 namespace murmelo::test {
 
@@ -48,6 +52,14 @@ void writeFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(content);
+}
+
+void rowsFromJson(const QString& path) {
+    QTest::addColumn<QJsonObject>("row");
+    const QJsonArray rows = QJsonDocument::fromJson(readAll(path)).array();
+    if (rows.isEmpty()) QTest::qFail(qPrintable("no cases in " + path), __FILE__, __LINE__);
+    for (const QJsonValue& row : rows)
+        QTest::newRow(qPrintable(row[QStringLiteral("name")].toString())) << row.toObject();
 }
 
 } // namespace murmelo::test

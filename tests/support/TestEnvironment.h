@@ -38,6 +38,9 @@ private:
 QByteArray readAll(const QString& path);
 // Writes a file, creating its directory.
 void writeFile(const QString& path, const QByteArray& content);
+// In a QTest _data function: one row per object of the JSON array in `path`, named by its "name",
+// the object itself in the column "row". A file without cases fails the test.
+void rowsFromJson(const QString& path);
 
 } // namespace murmelo::test
 

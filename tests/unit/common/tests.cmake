@@ -1,2 +1,1 @@
-murmelo_add_test(tst_Async LABEL unit SOURCES common/tst_Async.cpp)
-murmelo_add_test(tst_JsonFile LABEL unit SOURCES common/tst_JsonFile.cpp)
+murmelo_add_test(tst_Common LABEL unit SOURCES common/tst_Common.cpp)

@@ -1,3 +1,2 @@
-murmelo_add_test(tst_EvaluationCalculator LABEL unit SOURCES evaluation/tst_EvaluationCalculator.cpp)
-murmelo_add_test(tst_EvalTool LABEL unit SOURCES evaluation/tst_EvalTool.cpp)
-add_dependencies(tst_EvalTool murmelo-eval)
+murmelo_add_test(tst_Evaluation LABEL unit SOURCES evaluation/tst_Evaluation.cpp)
+add_dependencies(tst_Evaluation murmelo-eval)

@@ -1,2 +1,1 @@
-murmelo_add_test(tst_UserDefaults LABEL unit SOURCES settings/tst_UserDefaults.cpp)
-murmelo_add_test(tst_AppSettings LABEL unit SOURCES settings/tst_AppSettings.cpp)
+murmelo_add_test(tst_Settings LABEL unit SOURCES settings/tst_Settings.cpp)

@@ -1,3 +1,1 @@
-murmelo_add_test(tst_MockProviders LABEL unit SOURCES transcription/tst_MockProviders.cpp)
-murmelo_add_test(tst_ErrorDescriptions LABEL unit SOURCES transcription/tst_ErrorDescriptions.cpp)
-murmelo_add_test(tst_RealtimeServerEvents LABEL unit SOURCES transcription/tst_RealtimeServerEvents.cpp)
+murmelo_add_test(tst_Providers LABEL unit SOURCES transcription/tst_Providers.cpp LIBS murmelo_fakes)

@@ -1,7 +1,10 @@
+#include "TestEnvironment.h"
 #include "evaluation/EvaluationCalculator.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 
 #include <limits>
@@ -20,9 +23,23 @@ EvaluationRecord record(double latency, bool failed = false) {
     return r;
 }
 
+// The command-line tool as a user runs it.
+struct Outcome {
+    int status;
+    QByteArray out, err;
+};
+Outcome runTool(const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo-eval"), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(20000)) return {-1, {}, {}};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
 } // namespace
 
-class EvaluationCalculatorTest : public QObject {
+class EvaluationTest : public QObject {
     Q_OBJECT
 private slots:
     void editRates_data() {
@@ -154,7 +171,40 @@ private slots:
         QFETCH(QByteArray, json);
         QVERIFY_THROWS_EXCEPTION(JsonParseError, decodeEvaluationRecords(json));
     }
+
+    void summarisesRecordsFromStandardInputAndFiles() {
+        const QByteArray records = R"([{"id":"1","mode":"smartDictation","audioDurationSeconds":2,
+            "completionLatencySeconds":0.7,"referenceText":"你好世界","rawTranscript":"你好世间","finalText":"x",
+            "terminologyHits":1,"terminologyTotal":1,"numberHits":0,"numberTotal":0,"requestFailed":false}])";
+        const auto fromStdin = runTool({}, records);
+        QCOMPARE(fromStdin.status, 0);
+        const QJsonObject summary = QJsonDocument::fromJson(fromStdin.out).object();
+        QCOMPARE(summary.value("recordCount").toInt(), 1);
+        QCOMPARE(summary.value("averageCharacterErrorRate").toDouble(), 0.25);
+        QCOMPARE(summary.value("medianCompletionLatencySeconds").toDouble(), 0.7);
+
+        test::TestEnvironment environment;
+        test::writeFile(environment.root() + "/records.json", records);
+        QCOMPARE(runTool({environment.root() + "/records.json"}).out, fromStdin.out);
+    }
+
+    void badInputGivesOneChineseLineAndStatusTwo_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::newRow("missing file") << QStringList{"/nonexistent/records.json"} << QByteArray();
+        QTest::newRow("not json") << QStringList{} << QByteArray("{{");
+        QTest::newRow("empty input") << QStringList{} << QByteArray();
+    }
+    void badInputGivesOneChineseLineAndStatusTwo() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        const auto outcome = runTool(arguments, input);
+        QCOMPARE(outcome.status, 2);
+        QVERIFY(outcome.out.isEmpty());
+        QCOMPARE(outcome.err.count('\n'), 1);
+        QVERIFY(QString::fromUtf8(outcome.err).contains(QStringLiteral("评测记录")));
+    }
 };
 
-QTEST_GUILESS_MAIN(EvaluationCalculatorTest)
-#include "tst_EvaluationCalculator.moc"
+QTEST_GUILESS_MAIN(EvaluationTest)
+#include "tst_Evaluation.moc"

@@ -1,2 +1,0 @@
-murmelo_add_test(tst_PromptLibrary LABEL unit SOURCES refinement/tst_PromptLibrary.cpp)
-murmelo_add_test(tst_ProviderConfiguration LABEL unit SOURCES refinement/tst_ProviderConfiguration.cpp)
