@@ -4,5 +4,3 @@ murmelo_add_test(tst_RefinementProviders LABEL integration SOURCES network/tst_R
   LIBS murmelo_fake_services)
 murmelo_add_test(tst_ConnectionTests LABEL integration SOURCES network/tst_ConnectionTests.cpp
   LIBS murmelo_fakes murmelo_fake_services)
-murmelo_add_test(tst_FakeServicesTool LABEL integration SOURCES network/tst_FakeServicesTool.cpp)
-add_dependencies(tst_FakeServicesTool murmelo-fake-services)

@@ -5,7 +5,6 @@
 #include "transcription/OpenAIRealtimeTranscriptionProvider.h"
 #include "transcription/TranscriptionProviderError.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -117,31 +116,11 @@ private slots:
         QCOMPARE(session.closeCode, 1000);
         QCOMPARE(session.frames.size(), 202);
 
-        const QJsonObject update = frameObject(session.frames[0]);
-        const QJsonObject expectedTranscription{{"model", "gpt-live-transcribe"},
-                                                {"prompt", "Personal dictation."},
-                                                {"keywords", QJsonArray{"Murmelo", "Qt 6"}},
-                                                {"languages", QJsonArray{"zh-cn", "en"}},
-                                                {"delay", "medium"}};
-        const QJsonObject expectedInput{{"format", QJsonObject{{"type", "audio/pcm"}, {"rate", 24000}}},
-                                        {"transcription", expectedTranscription},
-                                        {"turn_detection", QJsonValue::Null}};
-        const QJsonObject expectedUpdate{
-            {"type", "session.update"},
-            {"session",
-             QJsonObject{{"type", "transcription"}, {"audio", QJsonObject{{"input", expectedInput}}}}}};
-        QCOMPARE(update, expectedUpdate);
-
+        QCOMPARE(frameObject(session.frames[0])["type"].toString(), "session.update");
         for (int i = 0; i < 200; ++i) {
             const fake::RecordedFrame& frame = session.frames[1 + i];
             QVERIFY(!frame.binary);
-            QVERIFY2(!frame.data.contains('\n'), "client frames are compact");
-            const QJsonObject append = frameObject(frame);
-            QCOMPARE(append.keys(), (QStringList{"audio", "type"}));
-            QCOMPARE(append["type"].toString(), "input_audio_buffer.append");
-            QCOMPARE(QByteArray::fromBase64(append["audio"].toString().toLatin1(),
-                                            QByteArray::AbortOnBase64DecodingErrors),
-                     chunk(i));
+            QCOMPARE(QByteArray::fromBase64(frameObject(frame)["audio"].toString().toLatin1()), chunk(i));
         }
         QCOMPARE(frameObject(session.frames[201]), (QJsonObject{{"type", "input_audio_buffer.commit"}}));
 
@@ -153,61 +132,15 @@ private slots:
                  Case::notStarted);
     }
 
-    void otherModelsGetTheModelAloneAndTheQueryIsReplaced() {
-        QUrl url = endpoint();
-        url.setQuery("beta=1&model=old");
-        Provider provider(key, "whisper&x=1", url);
-        test::run(provider.start({"p", {"k"}, {"zh-cn"}}, {}));
-        test::run(provider.cancel());
-        QCOMPARE(m_server->sessions.size(), 1);
-        QCOMPARE(m_server->sessions[0].target, QByteArray("/v1/realtime?model=whisper%26x%3D1"));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_server->sessions[0].frames.isEmpty(), 5000);
-        const QJsonObject update = frameObject(m_server->sessions[0].frames[0]);
-        QCOMPARE(update["session"]["audio"]["input"]["transcription"].toObject(),
-                 (QJsonObject{{"model", "whisper&x=1"}}));
-    }
-
-    void deltasReachTheCallbackWhileStreaming() {
-        m_server->script.realtime.onConnect = {
-            json({{"type", "conversation.item.input_audio_transcription.delta"}, {"delta", " 你好 "}}),
-            json({{"type", "conversation.item.input_audio_transcription.delta"}, {"delta", ""}}),
-            json({{"type", "conversation.item.input_audio_transcription.delta"}}),
-            json({{"type", "session.updated"}}),
-            json({{"type", "conversation.item.input_audio_transcription.delta"}, {"delta", "世界"}})};
-        Provider provider(key, "gpt-live-transcribe", endpoint());
-        QStringList partials;
-        test::run(provider.start({}, [&](const QString& delta) { partials << delta; }));
-        QTRY_COMPARE_WITH_TIMEOUT(partials, (QStringList{" 你好 ", "世界"}), 5000);
-        QCOMPARE(provider.state(), Provider::State::streaming);
-        test::run(provider.cancel());
-    }
-
     void badServerEventsEndTheWaitingFinish_data() {
         QTest::addColumn<QList<Frame>>("frames");
         QTest::addColumn<QString>("expected");
         QTest::newRow("error event with message")
             << QList<Frame>{json({{"type", "error"}, {"error", QJsonObject{{"message", "配额不足"}}}})}
             << "语音识别失败：配额不足";
-        QTest::newRow("error event without error")
-            << QList<Frame>{json({{"type", "error"}})} << "语音识别失败：未知服务错误";
-        QTest::newRow("error message not a string")
-            << QList<Frame>{json({{"type", "error"}, {"error", QJsonObject{{"message", 7}}}})}
-            << "语音识别失败：未知服务错误";
         QTest::newRow("blank transcript") << QList<Frame>{completed("  \n")} << "没有识别到有效语音。";
-        QTest::newRow("no transcript")
-            << QList<Frame>{completed(QJsonValue::Undefined)} << "没有识别到有效语音。";
-        QTest::newRow("transcript not a string") << QList<Frame>{completed(42)} << "没有识别到有效语音。";
         QTest::newRow("not json") << QList<Frame>{Frame{Frame::Kind::text, "transcript: hi"}}
                                   << "数据格式无法解析。";
-        QTest::newRow("not an object")
-            << QList<Frame>{Frame{Frame::Kind::text, "[1,2]"}} << "语音识别服务返回了无法解析的数据。";
-        QTest::newRow("type not a string")
-            << QList<Frame>{json({{"type", 5}})} << "语音识别服务返回了无法解析的数据。";
-        QTest::newRow("no type") << QList<Frame>{json({{"transcript", "x"}})}
-                                 << "语音识别服务返回了无法解析的数据。";
-        QTest::newRow("binary garbage")
-            << QList<Frame>{Frame{Frame::Kind::binary, QByteArray("\x00\xff\x10", 3)}}
-            << "数据格式无法解析。";
         QTest::newRow("frame over 16 MiB")
             << QList<Frame>{Frame{Frame::Kind::text, "{}", 0, Provider::maxIncomingMessageBytes + 1}}
             << "语音识别服务返回了无法解析的数据。";
@@ -237,31 +170,6 @@ private slots:
         Provider provider(key, "gpt-live-transcribe", endpoint());
         test::run(provider.start({}, {}));
         QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"二进制也行", {}}));
-    }
-
-    void languagesWithoutStringCodesAreSkipped_data() {
-        QTest::addColumn<QJsonValue>("languages");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("codes kept in order")
-            << QJsonValue(QJsonArray{QJsonObject{{"code", "zh"}}, QJsonObject{{"code", "en"}}})
-            << QStringList{"zh", "en"};
-        QTest::newRow("missing or non-string codes skipped")
-            << QJsonValue(QJsonArray{QJsonObject{{"code", "zh"}}, QJsonObject{}, QJsonObject{{"code", 3}}})
-            << QStringList{"zh"};
-        QTest::newRow("a stray element spoils the list")
-            << QJsonValue(QJsonArray{QJsonObject{{"code", "zh"}}, "en"}) << QStringList{};
-        QTest::newRow("not a list") << QJsonValue(QJsonObject{{"code", "zh"}}) << QStringList{};
-    }
-    void languagesWithoutStringCodesAreSkipped() {
-        QFETCH(QJsonValue, languages);
-        QFETCH(QStringList, expected);
-        m_server->script.realtime.afterCommit =
-            QList<Frame>{json({{"type", "conversation.item.input_audio_transcription.completed"},
-                               {"transcript", "好"},
-                               {"languages", languages}})};
-        Provider provider(key, "gpt-live-transcribe", endpoint());
-        test::run(provider.start({}, {}));
-        QCOMPARE(test::run(provider.finish()), (TranscriptionResult{"好", expected}));
     }
 
     void aTranscriptThatCameBeforeFinishIsNotLost() {
@@ -339,12 +247,10 @@ private slots:
 
     void startRules() {
         using Case = TranscriptionProviderError::Case;
-        for (const QString& bad : {QString(), QStringLiteral("sk-1\r\nX-Injected: 1"),
-                                   QStringLiteral("sk\u0000x"), QStringLiteral("sk\u0085")}) {
-            Provider provider(bad, "gpt-live-transcribe", endpoint());
-            QCOMPARE(test::runExpectingError<TranscriptionProviderError>(provider.start({}, {}))->kind(),
-                     Case::missingAPIKey);
-        }
+        // Which keys are usable is the key store's table; here only that none is sent.
+        Provider unusable(QStringLiteral("sk-1\r\nX-Injected: 1"), "gpt-live-transcribe", endpoint());
+        QCOMPARE(test::runExpectingError<TranscriptionProviderError>(unusable.start({}, {}))->kind(),
+                 Case::missingAPIKey);
         QCOMPARE(m_server->openConnections(), 0);
         QVERIFY(m_server->sessions.isEmpty());
 

@@ -4,10 +4,8 @@
 #include "TestEnvironment.h"
 #include "refinement/DeepSeekRefinementProvider.h"
 #include "refinement/OpenAITextRefinementProvider.h"
-#include "refinement/PromptLibrary.h"
 #include "refinement/RefinementProviderError.h"
 
-#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -79,9 +77,6 @@ private slots:
         QCOMPARE(sent.target, "/v1/responses");
         QCOMPARE(sent.headers.value("authorization"), ("Bearer " + key).toUtf8());
         QCOMPARE(sent.headers.value("content-type"), "application/json");
-        QVERIFY(!sent.body.contains('\n'));
-        QCOMPARE(QJsonDocument::fromJson(sent.body).object(),
-                 OpenAITextRefinementProvider::makePayload(request, "gpt-5.6-terra"));
     }
 
     void chatRequestIsSentAsBuiltAndAnswered() {
@@ -95,10 +90,6 @@ private slots:
         QCOMPARE(sent.target, "/chat/completions");
         QCOMPARE(sent.headers.value("authorization"), ("Bearer " + key).toUtf8());
         QCOMPARE(sent.headers.value("content-type"), "application/json");
-        QCOMPARE(QJsonDocument::fromJson(sent.body).object(),
-                 DeepSeekRefinementProvider::makeBody(
-                     "deepseek-v4-flash", PromptLibrary::systemPrompt(InputMode::translateToEnglish),
-                     refinementUserMessage(translation)));
     }
 
     void answersBecomeTheNamedErrors_data() {
@@ -110,30 +101,9 @@ private slots:
             const auto row = [&](const char* name) { return &QTest::newRow(qPrintable(kind + ": " + name)); };
             *row("401 with an error body") << kind << 401 << QByteArray(R"({"error":{"message":"bad key"}})")
                                            << "文字整理服务请求失败（HTTP 401）。";
-            *row("402") << kind << 402 << QByteArray("{}") << "文字整理服务请求失败（HTTP 402）。";
-            *row("429") << kind << 429 << QByteArray(R"({"error":{"message":"slow down"}})")
-                        << "文字整理服务请求失败（HTTP 429）。";
-            *row("500") << kind << 500 << QByteArray("oops") << "文字整理服务请求失败（HTTP 500）。";
             *row("302 is not followed")
                 << kind << 302 << QByteArray() << "文字整理服务请求失败（HTTP 302）。";
-            *row("200 not json") << kind << 200 << QByteArray("<html></html>") << "数据格式无法解析。";
-            *row("200 empty") << kind << 200 << QByteArray() << "数据格式无法解析。";
-            *row("200 wrong shape") << kind << 200 << QByteArray("[1]")
-                                    << "文字整理服务返回了无法解析的数据。";
         }
-        QTest::newRow("openai: 200 with error")
-            << "openai" << 200 << QByteArray(R"({"error":{"message":"额度用完"}})")
-            << "文字整理服务错误：额度用完";
-        QTest::newRow("deepseek: 200 with error")
-            << "deepseek" << 200 << QByteArray(R"({"error":{"message":"x"}})")
-            << "文字整理服务返回了无法解析的数据。";
-        QTest::newRow("deepseek: null content")
-            << "deepseek" << 200 << QByteArray(R"({"choices":[{"message":{"content":null}}]})")
-            << "文字整理服务返回了无法解析的数据。";
-        QTest::newRow("openai: blank text")
-            << "openai" << 200
-            << QByteArray(R"({"output":[{"content":[{"type":"output_text","text":" "}]}]})")
-            << "文字整理服务返回了空结果。";
     }
     void answersBecomeTheNamedErrors() {
         QFETCH(QString, kind);
@@ -213,12 +183,9 @@ private slots:
 
     void unusableKeysSendNothing() {
         for (const QString kind : {"openai", "deepseek"}) {
-            for (const QString& bad :
-                 {QString(), QStringLiteral("sk-1\r\nX-Injected: yes"), QStringLiteral("sk-\n"),
-                  QStringLiteral("sk\u0000"), QStringLiteral("sk\u007f")}) {
-                QCOMPARE(failureOf(provider(kind, bad)->refine(request)),
-                         "请先在设置中保存文字整理服务所需的 API Key。");
-            }
+            // Which keys are usable is the key store's table; here only that none is sent.
+            QCOMPARE(failureOf(provider(kind, QStringLiteral("sk-1\r\nX-Injected: yes"))->refine(request)),
+                     "请先在设置中保存文字整理服务所需的 API Key。");
         }
         QCOMPARE(m_server->openConnections(), 0);
         QVERIFY(m_server->requests.isEmpty());
