@@ -1,0 +1,300 @@
+// The built murmelo as a user meets it: a real X display with a window manager and a tray, a
+// private audio server whose microphone speaks Mandarin, GNOME Keyring on a private bus, and the
+// fake speech services; the text has to arrive in a real window.
+#include "FakeServices.h"
+#include "KeyringSession.h"
+#include "PulseAudioServer.h"
+#include "TestDisplay.h"
+#include "TestEnvironment.h"
+#include "secret/SecretBackendLibsecret.h"
+#include "stores/KeychainStore.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <cmath>
+
+using namespace murmelo;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString artifacts() {
+    const QString directory =
+        qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/artifacts/desktop");
+    QDir().mkpath(directory);
+    return directory;
+}
+
+// The built murmelo as a user starts it: private home and data folders, the test's audio server, no
+// session bus and no API keys unless a case adds them. Its standard error goes to the artefacts.
+class Murmelo {
+public:
+    Murmelo(test::TestDisplay& display, const QString& pulseServer)
+        : environment(display.environment())
+        , m_display(display) {
+        QDir().mkpath(m_home.filePath("runtime"));
+        QFile::setPermissions(m_home.filePath("runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert("HOME", m_home.path());
+        environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
+        environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
+        environment.insert("PULSE_SERVER", pulseServer);
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("MURMELO_SESSION", "x11");
+        for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "OPENAI_API_KEY", "DEEPSEEK_API_KEY"})
+            environment.remove(name);
+    }
+
+    QProcessEnvironment environment; // as start() passes it on
+    QString dataDirectory() const { return m_home.filePath("data/Murmelo"); }
+    void writeSettings(const QJsonObject& values) const {
+        test::writeFile(m_home.filePath("config/Murmelo/settings.json"), QJsonDocument(values).toJson());
+    }
+
+    // Starts it and waits until its tray icon's window exists.
+    bool start() {
+        m_process = m_children.startAndWait(
+            environment, artifacts(), program(), {},
+            [&] {
+                return m_display.run("xdotool", {"search", "--class", "^murmelo$"}, nullptr, 3s);
+            },
+            15s);
+        return m_process;
+    }
+    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
+    // `murmelo --toggle`, the command a desktop shortcut runs, next to the running one.
+    bool toggle() const { return test::runToEnd(environment, program(), {"--toggle"}, nullptr, 10s); }
+
+    // The overlay window's title without "Murmelo — "; a null string while it is hidden.
+    QString overlayTitle() const {
+        const QString prefix = QStringLiteral("Murmelo — ");
+        QByteArray name;
+        if (!m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^" + prefix, "getwindowname"},
+                           &name, 3s))
+            return QString();
+        return QString::fromUtf8(name).trimmed().mid(prefix.size());
+    }
+    bool waitForOverlay(const QString& title, std::chrono::milliseconds limit = 15s) const {
+        return test::waitUntil([&] { return overlayTitle() == title; }, limit, 20ms);
+    }
+
+private:
+    static QString program() {
+        return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo");
+    }
+
+    test::TestDisplay& m_display;
+    QTemporaryDir m_home;
+    test::ChildProcesses m_children;
+    QProcess* m_process = nullptr;
+};
+
+enum class Fault { noXTest, serviceClosesWhileRecording, refinementFails, historyUnwritable, keyringLocked };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class DesktopAppTest : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopAppTest(test::TestDisplay& display)
+        : m_display(display) {}
+
+private:
+    test::TestDisplay& m_display;
+    test::PulseAudioServer m_audio;
+    std::unique_ptr<test::MicrophoneFeeder> m_feeder;
+    // One for the whole run: GLib keeps the first session bus of a process.
+    std::unique_ptr<test::KeyringSession> m_keyring;
+
+    bool microphoneOpen() const {
+        QString streams;
+        return m_audio.pactl({"list", "short", "source-outputs"}, &streams) && !streams.trimmed().isEmpty();
+    }
+    bool press() { return m_display.run("xdotool", {"key", "ctrl+alt+space"}); }
+
+private slots:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_audio.start(&error), qPrintable(error));
+        std::vector<float> speech = test::mandarinSpeech(QStringLiteral("你好，语音输入。"), &error);
+        QVERIFY2(!speech.empty(), qPrintable(error));
+        // The speech over and over, with pauses: like a person who keeps talking.
+        const auto silence = test::stereoSilence(0.3);
+        speech.insert(speech.end(), silence.begin(), silence.end());
+        m_feeder = std::make_unique<test::MicrophoneFeeder>(m_audio.microphoneFifo());
+        QVERIFY(m_feeder->play(speech, true));
+
+        m_keyring = std::make_unique<test::KeyringSession>(test::KeyringSession::Service::gnomeKeyring);
+        QVERIFY2(m_keyring->isReady(), qPrintable(m_keyring->errorString()));
+        // Saved the way the settings window saves it.
+        KeychainStore(std::make_shared<SecretBackendLibsecret>())
+            .save(QStringLiteral("sk-test-openai"), CredentialKind::openAI);
+    }
+
+    void cleanupTestCase() {
+        if (m_feeder) m_feeder->stop();
+    }
+
+    void dictationByHotkeyCarriesTheSpeechAndArrivesInTheFocusedWindow() {
+        fake::FakeServices services;
+        QVERIFY(services.listen());
+        services.script.refinedText = QStringLiteral("整理好的文字：Murmelo 很快。");
+        // Real services take a while to answer; an instant one would paste while the hotkey's own
+        // grab still keeps the target window unfocused, which no user meets.
+        services.script.realtime.delayMs = 400;
+        Murmelo murmelo(m_display, m_audio.address());
+        murmelo.writeSettings(
+            {{"settings.useMockProviders", false}, {"settings.refinementProvider", "deepSeek"}});
+        murmelo.environment.insert("DBUS_SESSION_BUS_ADDRESS", m_keyring->busAddress());
+        murmelo.environment.insert("DEEPSEEK_API_KEY", "sk-test-deepseek");
+        murmelo.environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        murmelo.environment.insert("MURMELO_DEEPSEEK_BASE_URL", services.baseUrl().toString());
+        test::PasteTarget target(m_display);
+        QVERIFY(target.start());
+        QByteArray activeBefore;
+        QVERIFY(m_display.run("xdotool", {"getactivewindow"}, &activeBefore));
+        QVERIFY(murmelo.start());
+        QVERIFY(murmelo.overlayTitle().isNull()); // idle: hidden
+
+        QVERIFY(press());
+        QVERIFY2(murmelo.waitForOverlay(QStringLiteral("正在录音"), 10s), qPrintable(murmelo.overlayTitle()));
+        QElapsedTimer speaking;
+        speaking.start();
+        QTest::qWait(2000);
+        const double spoken = speaking.elapsed() / 1000.0;
+        m_display.run("import", {"-window", "root", artifacts() + "/overlay-recording.png"});
+        QVERIFY(press());
+        QVERIFY2(target.waitForText(services.script.refinedText, 20s),
+                 qPrintable(target.text() + target.keyLog()));
+        QVERIFY(test::waitUntil([&] { return murmelo.overlayTitle().isNull(); }, 5s, 50ms));
+        QByteArray activeAfter;
+        QVERIFY(m_display.run("xdotool", {"getactivewindow"}, &activeAfter));
+        QCOMPARE(activeAfter, activeBefore); // the overlay never took the focus
+
+        // The socket carried the keyring's key and the speech: about its length, and not silence.
+        QCOMPARE(services.sessions.size(), 1);
+        QCOMPARE(services.sessions.first().authorization, QByteArray("Bearer sk-test-openai"));
+        QByteArray audio;
+        for (const fake::RecordedFrame& frame : services.sessions.first().frames) {
+            const QJsonObject event = QJsonDocument::fromJson(frame.data).object();
+            if (event.value("type").toString() == "input_audio_buffer.append")
+                audio += QByteArray::fromBase64(event.value("audio").toString().toLatin1());
+        }
+        const double seconds = double(audio.size()) / 2.0 / 24000.0;
+        // Recording starts a little before the overlay shows and ends a little after the press.
+        QVERIFY2(seconds > spoken - 0.3 && seconds < spoken + 0.6,
+                 qPrintable(QString("%1 s of audio for %2 s of speaking").arg(seconds).arg(spoken)));
+        double sumSquares = 0;
+        const auto* samples = reinterpret_cast<const qint16*>(audio.constData());
+        for (qsizetype i = 0; i < audio.size() / 2; ++i)
+            sumSquares += double(samples[i]) * samples[i];
+        QVERIFY2(std::sqrt(sumSquares / double(audio.size() / 2)) > 100, "the audio was silence");
+        // The transcript went to DeepSeek with its own key.
+        QCOMPARE(services.requests.size(), 1);
+        QCOMPARE(services.requests.first().target, QByteArray("/chat/completions"));
+        QCOMPARE(services.requests.first().headers.value("authorization"),
+                 QByteArray("Bearer sk-test-deepseek"));
+        QVERIFY(
+            QString::fromUtf8(services.requests.first().body).contains(services.script.realtime.transcript));
+    }
+
+    // Faults only the built application on a real desktop shows; each ends in the message the user
+    // reads, with the microphone closed and murmelo running on.
+    void faultEndsInItsMessageAndMurmeloRunsOn_data() {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("clipboard"); // null: not looked at
+        QTest::addColumn<QString>("pasted");    // empty: nothing may arrive
+        const QString done = QStringLiteral("已完成");
+        QTest::newRow("no XTEST: the text waits on the clipboard")
+            << Fault::noXTest << done << QStringLiteral("整理好的文字") << QString();
+        QTest::newRow("service closes while recording")
+            << Fault::serviceClosesWhileRecording << QStringLiteral("语音识别连接已断开。") << QString()
+            << QString();
+        QTest::newRow("refinement fails: the raw transcript waits on the clipboard")
+            << Fault::refinementFails << QStringLiteral("文字整理服务请求失败（HTTP 500）。")
+            << QStringLiteral("下午三点开会") << QString();
+        QTest::newRow("history unwritable: the text arrives, the user's file stays")
+            << Fault::historyUnwritable << done << QString() << QStringLiteral("整理好的文字");
+        // Last: the collection stays locked.
+        QTest::newRow("keyring locked after the key was saved")
+            << Fault::keyringLocked << QStringLiteral("请先在设置中保存 OpenAI API Key，或开启 Mock 模式。")
+            << QString() << QString();
+    }
+    void faultEndsInItsMessageAndMurmeloRunsOn() {
+        QFETCH(Fault, fault);
+        QFETCH(QString, message);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, pasted);
+        // Some locked-down X servers have no XTEST; xdotool needs it, so the cases toggle as a
+        // desktop shortcut would.
+        test::TestDisplay withoutXTest;
+        if (fault == Fault::noXTest)
+            QVERIFY2(withoutXTest.start({.windowManager = true, .tray = true, .xtest = false}),
+                     qPrintable(withoutXTest.errorString()));
+        test::TestDisplay& display = fault == Fault::noXTest ? withoutXTest : m_display;
+        fake::FakeServices services;
+        QVERIFY(services.listen());
+        services.script.realtime.transcript = QStringLiteral("下午三点开会");
+        services.script.refinedText = QStringLiteral("整理好的文字");
+        if (fault == Fault::serviceClosesWhileRecording)
+            services.script.realtime.onFirstAudio = {fake::Frame{fake::Frame::Kind::close, {}, 1011, 0}};
+        if (fault == Fault::refinementFails)
+            services.script.responses = fake::HttpScript{500, QByteArray(R"({"error":{"message":"boom"}})")};
+        test::PasteTarget target(display);
+        QVERIFY(target.start());
+
+        Murmelo murmelo(display, m_audio.address());
+        murmelo.writeSettings({{"settings.useMockProviders", false},
+                               {"settings.refinementProvider", "openAI"},
+                               {"settings.saveHistory", true}});
+        murmelo.environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        if (fault == Fault::keyringLocked) {
+            QVERIFY(m_keyring->lockLoginCollection()); // as a screen lock does
+            murmelo.environment.insert("DBUS_SESSION_BUS_ADDRESS", m_keyring->busAddress());
+        } else {
+            murmelo.environment.insert("OPENAI_API_KEY", "sk-faults");
+        }
+        const QByteArray usersFile("a file of the user's where the history folder would go");
+        if (fault == Fault::historyUnwritable) test::writeFile(murmelo.dataDirectory(), usersFile);
+        QVERIFY(murmelo.start());
+
+        QVERIFY(murmelo.toggle());
+        if (fault != Fault::keyringLocked) {
+            QVERIFY2(murmelo.waitForOverlay(QStringLiteral("正在录音")), qPrintable(murmelo.overlayTitle()));
+            // The service has heard speech, or closed on it, before the user stops.
+            QVERIFY(test::waitUntil(
+                [&] {
+                    return !services.sessions.isEmpty() && (fault == Fault::serviceClosesWhileRecording
+                                                                ? services.sessions.first().closed
+                                                                : services.sessions.first().frameCount >= 4);
+                },
+                10s, 20ms));
+            QVERIFY(murmelo.toggle());
+        }
+        QVERIFY2(murmelo.waitForOverlay(message), qPrintable(murmelo.overlayTitle()));
+        QVERIFY(test::waitUntil([&] { return !microphoneOpen(); }, 5s, 20ms));
+        if (!clipboard.isNull()) {
+            QByteArray copied;
+            QVERIFY(display.run("xclip", {"-o", "-selection", "clipboard"}, &copied, 3s));
+            QCOMPARE(QString::fromUtf8(copied), clipboard);
+        }
+        if (pasted.isEmpty())
+            QCOMPARE(target.changes(), 0);
+        else
+            QVERIFY2(target.waitForText(pasted, 10s), qPrintable(target.text()));
+        if (fault == Fault::historyUnwritable) QCOMPARE(test::readAll(murmelo.dataDirectory()), usersFile);
+        QVERIFY(murmelo.isRunning());
+    }
+};
+
+MURMELO_DESKTOP_TEST_MAIN(DesktopAppTest, (murmelo::test::TestDisplay::Options{.tray = true}))
+#include "tst_DesktopApp.moc"
