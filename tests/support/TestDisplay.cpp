@@ -12,36 +12,13 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
-#include <utility>
 
 namespace murmelo::test {
-namespace {
 
 using namespace std::chrono_literals;
-
-// Whether a client owns `selection` on `display`, as a tray does once it serves.
-bool selectionOwned(const QString& display, const char* selection) {
-    xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-    bool owned = false;
-    if (xcb_connection_has_error(connection) == 0) {
-        auto* atom = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(selection), selection), nullptr);
-        auto* owner = atom ? xcb_get_selection_owner_reply(
-                                 connection, xcb_get_selection_owner(connection, atom->atom), nullptr)
-                           : nullptr;
-        owned = owner && owner->owner != XCB_NONE;
-        std::free(owner);
-        std::free(atom);
-    }
-    xcb_disconnect(connection);
-    return owned;
-}
-
-} // namespace
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
                std::chrono::milliseconds interval) {
@@ -87,8 +64,7 @@ QProcess* ChildProcesses::start(const QProcessEnvironment& environment, const QS
     process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(logFolder + QLatin1Char('/') + QFileInfo(program).fileName() +
-                                      QStringLiteral(".log"),
+    process->setStandardErrorFile(logFolder + "/" + QFileInfo(program).fileName() + ".log",
                                   QIODevice::Append);
     process->start(program, arguments);
     process->waitForStarted(10000);
@@ -101,13 +77,7 @@ QProcess* ChildProcesses::startAndWait(const QProcessEnvironment& environment, c
                                        const std::function<bool()>& ready, std::chrono::milliseconds limit) {
     QProcess* process = start(environment, logFolder, program, arguments);
     bool isReady = false;
-    waitUntil(
-        [&] {
-            if (process->state() != QProcess::Running) return true;
-            isReady = ready();
-            return isReady;
-        },
-        limit, 10ms);
+    waitUntil([&] { return process->state() != QProcess::Running || (isReady = ready()); }, limit, 10ms);
     if (isReady) return process;
     stop(process);
     return nullptr;
@@ -134,26 +104,25 @@ void ChildProcesses::stopAll() {
 TestDisplay::TestDisplay() {
     for (const char* folder : {"home", "config", "data", "cache", "runtime"})
         QDir(m_root.path()).mkpath(QLatin1String(folder));
-    QFile::setPermissions(m_root.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(m_root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 bool TestDisplay::fail(const QString& message) {
-    m_error = message;
+    m_error = message + " (logs in " + m_root.path() + ")";
     stop();
     return false;
 }
 
 QProcessEnvironment TestDisplay::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_root.filePath(QStringLiteral("cache")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_root.filePath(QStringLiteral("runtime")));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    if (!m_name.isEmpty()) environment.insert(QStringLiteral("DISPLAY"), m_name);
+    environment.insert("HOME", m_root.filePath("home"));
+    environment.insert("XDG_CONFIG_HOME", m_root.filePath("config"));
+    environment.insert("XDG_DATA_HOME", m_root.filePath("data"));
+    environment.insert("XDG_CACHE_HOME", m_root.filePath("cache"));
+    environment.insert("XDG_RUNTIME_DIR", m_root.filePath("runtime"));
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    if (!m_name.isEmpty()) environment.insert("DISPLAY", m_name);
     return environment;
 }
 
@@ -169,13 +138,14 @@ bool TestDisplay::start(const Options& options) {
     // The server writes its display number to a pipe we hand it (-displayfd) once it accepts
     // connections: no guessing of free numbers.
     int fds[2];
-    if (::pipe(fds) != 0) return fail(QStringLiteral("no pipe for Xvfb"));
+    if (::pipe(fds) != 0) return fail("no pipe for Xvfb");
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    QStringList arguments{QStringLiteral("-displayfd"), QString::number(fds[1]), QStringLiteral("-screen"),
-                          QStringLiteral("0"),          options.screen,          QStringLiteral("-nolisten"),
-                          QStringLiteral("tcp")};
-    if (!options.xtest) arguments << QStringLiteral("-extension") << QStringLiteral("XTEST");
+    QStringList arguments{"-displayfd", QString::number(fds[1]), "-screen", "0", "1280x800x24", "-nolisten",
+                          "tcp"};
+    if (!options.xtest)
+        arguments << "-extension"
+                  << "XTEST";
     QByteArray number;
     const auto announced = [&] {
         char buffer[16];
@@ -183,32 +153,44 @@ bool TestDisplay::start(const Options& options) {
             number.append(buffer, count);
         return number.endsWith('\n');
     };
-    const bool served = m_children.startAndWait(environment(), m_root.path(), QStringLiteral("Xvfb"),
-                                                arguments, announced, options.limit);
+    const bool served =
+        m_children.startAndWait(environment(), m_root.path(), "Xvfb", arguments, announced, 15s);
     ::close(fds[0]);
     ::close(fds[1]);
-    if (!served) return fail(QStringLiteral("Xvfb did not come up, see its log in ") + m_root.path());
-    m_name = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    if (!served) return fail("Xvfb did not come up");
+    m_name = ":" + QString::fromLatin1(number.trimmed());
 
+    // openbox runs its start-up command once it manages the screen; a window mapped before that
+    // may never be managed.
     m_windowManager = options.windowManager;
-    // openbox runs its start-up command once it manages the screen; a window mapped before
-    // that may never be managed.
-    const QString managing = m_root.filePath(QStringLiteral("openbox.ready"));
-    if (options.windowManager &&
-        !m_children.startAndWait(
-            environment(), m_root.path(), QStringLiteral("openbox"),
-            {QStringLiteral("--startup"), QStringLiteral("touch '%1'").arg(managing)},
-            [&] { return QFile::exists(managing); }, options.limit))
-        return fail(QStringLiteral("openbox did not manage the screen"));
+    const QString managing = m_root.filePath("openbox.ready");
+    if (options.windowManager && !m_children.startAndWait(
+                                     environment(), m_root.path(), "openbox",
+                                     {"--startup", QStringLiteral("touch '%1'").arg(managing)},
+                                     [&] { return QFile::exists(managing); }, 15s))
+        return fail("openbox did not manage the screen");
     if (options.tray && !m_children.startAndWait(
-                            environment(), m_root.path(), QStringLiteral("trayer"),
-                            {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                             QStringLiteral("right"), QStringLiteral("--widthtype"),
-                             QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24"),
-                             QStringLiteral("--SetDockType"), QStringLiteral("true")},
-                            [&] { return selectionOwned(m_name, "_NET_SYSTEM_TRAY_S0"); }, options.limit))
-        return fail(QStringLiteral("trayer did not take the tray selection"));
+                            environment(), m_root.path(), "trayer",
+                            {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                             "--SetDockType", "true"},
+                            [&] { return trayIsOwned(); }, 15s))
+        return fail("trayer did not take the tray selection");
     return true;
+}
+
+bool TestDisplay::trayIsOwned() const {
+    xcb_connection_t* connection = xcb_connect(m_name.toLocal8Bit().constData(), nullptr);
+    static const char name[] = "_NET_SYSTEM_TRAY_S0";
+    auto* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    auto* owner = atom ? xcb_get_selection_owner_reply(
+                             connection, xcb_get_selection_owner(connection, atom->atom), nullptr)
+                       : nullptr;
+    const bool owned = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    xcb_disconnect(connection);
+    return owned;
 }
 
 void TestDisplay::stop() {
@@ -231,24 +213,21 @@ PasteTarget::PasteTarget(QProcessEnvironment environment, QStringList options,
 
 PasteTarget::PasteTarget(TestDisplay& display, const QString& windowClass)
     : PasteTarget(display.environment(),
-                  windowClass.isEmpty() ? QStringList() : QStringList{QStringLiteral("--class"), windowClass},
+                  windowClass.isEmpty() ? QStringList() : QStringList{"--class", windowClass},
                   [&display](qint64 pid) {
                       // As a pager would; without a window manager the input focus is set directly.
-                      return display.run(QStringLiteral("xdotool"),
-                                         {QStringLiteral("search"), QStringLiteral("--sync"),
-                                          QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                                          QStringLiteral("--pid"), QString::number(pid),
-                                          QStringLiteral("--name"), QStringLiteral("^Murmelo paste target$"),
-                                          display.hasWindowManager() ? QStringLiteral("windowactivate")
-                                                                     : QStringLiteral("windowfocus"),
-                                          QStringLiteral("--sync"), QStringLiteral("%1")},
+                      return display.run("xdotool",
+                                         {"search", "--sync", "--all", "--onlyvisible", "--pid",
+                                          QString::number(pid), "--name", "^Murmelo paste target$",
+                                          display.hasWindowManager() ? "windowactivate" : "windowfocus",
+                                          "--sync", "%1"},
                                          nullptr, 5s);
                   }) {}
 
 QString PasteTarget::programPath() {
     const QString build = qEnvironmentVariable("MURMELO_BUILD_DIR");
-    if (!build.isEmpty()) return build + QStringLiteral("/bin/murmelo-paste-target");
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/murmelo-paste-target");
+    if (!build.isEmpty()) return build + "/bin/murmelo-paste-target";
+    return QCoreApplication::applicationDirPath() + "/murmelo-paste-target";
 }
 
 bool PasteTarget::start(std::chrono::milliseconds limit) {
@@ -257,17 +236,15 @@ bool PasteTarget::start(std::chrono::milliseconds limit) {
     dieWithParent(*m_process);
     m_process->setProcessEnvironment(m_environment);
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(programPath(), m_options + QStringList{m_files.filePath(QStringLiteral("text")),
-                                                            m_files.filePath(QStringLiteral("changes"))});
+    m_process->start(programPath(),
+                     m_options + QStringList{m_files.filePath("text"), m_files.filePath("changes")});
     const auto running = [&] { return m_process->state() == QProcess::Running; };
     if (!m_process->waitForStarted(int(limit.count()))) return false;
     // Activation fails while the window is mapped but not yet managed: it is asked again.
     if (m_activate &&
         !waitUntil([&] { return !running() || m_activate(m_process->processId()); }, limit, 50ms))
         return false;
-    return waitUntil(
-               [&] { return !running() || QFile::exists(m_files.filePath(QStringLiteral("text.ready"))); },
-               limit) &&
+    return waitUntil([&] { return !running() || QFile::exists(m_files.filePath("text.ready")); }, limit) &&
            running();
 }
 
@@ -309,10 +286,10 @@ QStringList chordsInKeyLog(const QString& keyLog) {
     static const QList<int> modifierKeys{Qt::Key_Shift,   Qt::Key_Control, Qt::Key_Alt,  Qt::Key_Meta,
                                          Qt::Key_Super_L, Qt::Key_Super_R, Qt::Key_AltGr};
     QStringList chords;
-    for (const QString& line : keyLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& line : keyLog.split('\n', Qt::SkipEmptyParts)) {
         // "<ns> press <key hex> mods <modifiers hex>"
-        const QStringList fields = line.split(QLatin1Char(' '));
-        if (fields.size() != 5 || fields.at(1) != QStringLiteral("press")) continue;
+        const QStringList fields = line.split(' ');
+        if (fields.size() != 5 || fields.at(1) != "press") continue;
         const int key = fields.at(2).toInt(nullptr, 16);
         if (modifierKeys.contains(key)) continue;
         const auto modifiers = Qt::KeyboardModifiers(fields.at(4).toInt(nullptr, 16)) & ~Qt::KeypadModifier;

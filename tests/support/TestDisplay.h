@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -29,10 +26,7 @@ bool runToEnd(const QProcessEnvironment& environment, const QString& program, co
 // error to `<logFolder>/<program>.log`, and is stopped by its PID, the newest first.
 class ChildProcesses {
 public:
-    ChildProcesses() = default;
     ~ChildProcesses() { stopAll(); }
-    ChildProcesses(const ChildProcesses&) = delete;
-    ChildProcesses& operator=(const ChildProcesses&) = delete;
 
     QProcess* start(const QProcessEnvironment& environment, const QString& logFolder, const QString& program,
                     const QStringList& arguments);
@@ -57,14 +51,10 @@ public:
         bool windowManager = true; // openbox
         bool tray = false;         // trayer
         bool xtest = true;         // false starts the server without the XTEST extension
-        QString screen = QStringLiteral("1280x800x24");
-        std::chrono::milliseconds limit{15000}; // for each service to come up
     };
 
     TestDisplay();
     ~TestDisplay() { stop(); }
-    TestDisplay(const TestDisplay&) = delete;
-    TestDisplay& operator=(const TestDisplay&) = delete;
 
     // False with errorString() when something did not come up; what did start is stopped.
     bool start(const Options& options);
@@ -85,6 +75,7 @@ public:
 
 private:
     bool fail(const QString& message);
+    bool trayIsOwned() const; // a tray serves once it owns _NET_SYSTEM_TRAY_S0
 
     QTemporaryDir m_root;
     QString m_name;

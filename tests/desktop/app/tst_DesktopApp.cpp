@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -24,19 +23,22 @@ using namespace std::chrono_literals;
 namespace {
 
 QString artifacts() {
-    const QString directory =
-        qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/artifacts/desktop");
+    const QString directory = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/artifacts/desktop";
     QDir().mkpath(directory);
     return directory;
 }
 
-// The built murmelo as a user starts it: private home and data folders, the test's audio server, no
-// session bus and no API keys unless a case adds them. Its standard error goes to the artefacts.
+// The built murmelo as a user starts it, on the real providers against `services` with history on:
+// private home and data folders, the test's audio server, no session bus and no API keys unless a
+// case adds them. Its standard error goes to the artefacts.
 class Murmelo {
 public:
-    Murmelo(test::TestDisplay& display, const QString& pulseServer)
+    Murmelo(test::TestDisplay& display, const QString& pulseServer, const fake::FakeServices& services)
         : environment(display.environment())
         , m_display(display) {
+        test::writeFile(m_home.filePath("config/Murmelo/settings.json"),
+                        R"({"settings.useMockProviders": false, "settings.refinementProvider": "openAI",
+                            "settings.saveHistory": true})");
         QDir().mkpath(m_home.filePath("runtime"));
         QFile::setPermissions(m_home.filePath("runtime"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -45,6 +47,7 @@ public:
         environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
         environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
         environment.insert("PULSE_SERVER", pulseServer);
+        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("MURMELO_SESSION", "x11");
         for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "OPENAI_API_KEY", "DEEPSEEK_API_KEY"})
@@ -52,10 +55,7 @@ public:
     }
 
     QProcessEnvironment environment; // as start() passes it on
-    QString dataDirectory() const { return m_home.filePath("data/Murmelo"); }
-    void writeSettings(const QJsonObject& values) const {
-        test::writeFile(m_home.filePath("config/Murmelo/settings.json"), QJsonDocument(values).toJson());
-    }
+    QString historyFolder() const { return m_home.filePath("data/Murmelo"); }
 
     // Starts it and waits until its tray icon's window exists.
     bool start() {
@@ -73,21 +73,18 @@ public:
 
     // The overlay window's title without "Murmelo — "; a null string while it is hidden.
     QString overlayTitle() const {
-        const QString prefix = QStringLiteral("Murmelo — ");
         QByteArray name;
-        if (!m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^" + prefix, "getwindowname"},
+        if (!m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^Murmelo — ", "getwindowname"},
                            &name, 3s))
             return QString();
-        return QString::fromUtf8(name).trimmed().mid(prefix.size());
+        return QString::fromUtf8(name).trimmed().mid(QStringLiteral("Murmelo — ").size());
     }
     bool waitForOverlay(const QString& title, std::chrono::milliseconds limit = 15s) const {
         return test::waitUntil([&] { return overlayTitle() == title; }, limit, 20ms);
     }
 
 private:
-    static QString program() {
-        return qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo");
-    }
+    static QString program() { return qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo"; }
 
     test::TestDisplay& m_display;
     QTemporaryDir m_home;
@@ -118,13 +115,12 @@ private:
         QString streams;
         return m_audio.pactl({"list", "short", "source-outputs"}, &streams) && !streams.trimmed().isEmpty();
     }
-    bool press() { return m_display.run("xdotool", {"key", "ctrl+alt+space"}); }
 
 private slots:
     void initTestCase() {
         QString error;
         QVERIFY2(m_audio.start(&error), qPrintable(error));
-        std::vector<float> speech = test::mandarinSpeech(QStringLiteral("你好，语音输入。"), &error);
+        std::vector<float> speech = test::mandarinSpeech("你好，语音输入。", &error);
         QVERIFY2(!speech.empty(), qPrintable(error));
         // The speech over and over, with pauses: like a person who keeps talking.
         const auto silence = test::stereoSilence(0.3);
@@ -136,7 +132,7 @@ private slots:
         QVERIFY2(m_keyring->isReady(), qPrintable(m_keyring->errorString()));
         // Saved the way the settings window saves it.
         KeychainStore(std::make_shared<SecretBackendLibsecret>())
-            .save(QStringLiteral("sk-test-openai"), CredentialKind::openAI);
+            .save("sk-from-keyring", CredentialKind::openAI);
     }
 
     void cleanupTestCase() {
@@ -146,42 +142,31 @@ private slots:
     void dictationByHotkeyCarriesTheSpeechAndArrivesInTheFocusedWindow() {
         fake::FakeServices services;
         QVERIFY(services.listen());
-        services.script.refinedText = QStringLiteral("整理好的文字：Murmelo 很快。");
+        services.script.refinedText = "整理好的文字：Murmelo 很快。";
         // Real services take a while to answer; an instant one would paste while the hotkey's own
         // grab still keeps the target window unfocused, which no user meets.
         services.script.realtime.delayMs = 400;
-        Murmelo murmelo(m_display, m_audio.address());
-        murmelo.writeSettings(
-            {{"settings.useMockProviders", false}, {"settings.refinementProvider", "deepSeek"}});
+        Murmelo murmelo(m_display, m_audio.address(), services);
         murmelo.environment.insert("DBUS_SESSION_BUS_ADDRESS", m_keyring->busAddress());
-        murmelo.environment.insert("DEEPSEEK_API_KEY", "sk-test-deepseek");
-        murmelo.environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
-        murmelo.environment.insert("MURMELO_DEEPSEEK_BASE_URL", services.baseUrl().toString());
         test::PasteTarget target(m_display);
         QVERIFY(target.start());
-        QByteArray activeBefore;
-        QVERIFY(m_display.run("xdotool", {"getactivewindow"}, &activeBefore));
         QVERIFY(murmelo.start());
         QVERIFY(murmelo.overlayTitle().isNull()); // idle: hidden
 
-        QVERIFY(press());
-        QVERIFY2(murmelo.waitForOverlay(QStringLiteral("正在录音"), 10s), qPrintable(murmelo.overlayTitle()));
+        QVERIFY(m_display.run("xdotool", {"key", "ctrl+alt+space"}));
+        QVERIFY2(murmelo.waitForOverlay("正在录音", 10s), qPrintable(murmelo.overlayTitle()));
         QElapsedTimer speaking;
         speaking.start();
         QTest::qWait(2000);
         const double spoken = speaking.elapsed() / 1000.0;
         m_display.run("import", {"-window", "root", artifacts() + "/overlay-recording.png"});
-        QVERIFY(press());
+        QVERIFY(m_display.run("xdotool", {"key", "ctrl+alt+space"}));
         QVERIFY2(target.waitForText(services.script.refinedText, 20s),
                  qPrintable(target.text() + target.keyLog()));
-        QVERIFY(test::waitUntil([&] { return murmelo.overlayTitle().isNull(); }, 5s, 50ms));
-        QByteArray activeAfter;
-        QVERIFY(m_display.run("xdotool", {"getactivewindow"}, &activeAfter));
-        QCOMPARE(activeAfter, activeBefore); // the overlay never took the focus
 
         // The socket carried the keyring's key and the speech: about its length, and not silence.
         QCOMPARE(services.sessions.size(), 1);
-        QCOMPARE(services.sessions.first().authorization, QByteArray("Bearer sk-test-openai"));
+        QCOMPARE(services.sessions.first().authorization, QByteArray("Bearer sk-from-keyring"));
         QByteArray audio;
         for (const fake::RecordedFrame& frame : services.sessions.first().frames) {
             const QJsonObject event = QJsonDocument::fromJson(frame.data).object();
@@ -197,13 +182,6 @@ private slots:
         for (qsizetype i = 0; i < audio.size() / 2; ++i)
             sumSquares += double(samples[i]) * samples[i];
         QVERIFY2(std::sqrt(sumSquares / double(audio.size() / 2)) > 100, "the audio was silence");
-        // The transcript went to DeepSeek with its own key.
-        QCOMPARE(services.requests.size(), 1);
-        QCOMPARE(services.requests.first().target, QByteArray("/chat/completions"));
-        QCOMPARE(services.requests.first().headers.value("authorization"),
-                 QByteArray("Bearer sk-test-deepseek"));
-        QVERIFY(
-            QString::fromUtf8(services.requests.first().body).contains(services.script.realtime.transcript));
     }
 
     // Faults only the built application on a real desktop shows; each ends in the message the user
@@ -213,21 +191,21 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("clipboard"); // null: not looked at
         QTest::addColumn<QString>("pasted");    // empty: nothing may arrive
-        const QString done = QStringLiteral("已完成");
-        QTest::newRow("no XTEST: the text waits on the clipboard")
-            << Fault::noXTest << done << QStringLiteral("整理好的文字") << QString();
+        QTest::newRow("no XTEST: the text waits on the clipboard") << Fault::noXTest << "已完成"
+                                                                   << "整理好的文字"
+                                                                   << "";
         QTest::newRow("service closes while recording")
-            << Fault::serviceClosesWhileRecording << QStringLiteral("语音识别连接已断开。") << QString()
-            << QString();
+            << Fault::serviceClosesWhileRecording << "语音识别连接已断开。" << QString() << "";
         QTest::newRow("refinement fails: the raw transcript waits on the clipboard")
-            << Fault::refinementFails << QStringLiteral("文字整理服务请求失败（HTTP 500）。")
-            << QStringLiteral("下午三点开会") << QString();
+            << Fault::refinementFails << "文字整理服务请求失败（HTTP 500）。"
+            << "下午三点开会"
+            << "";
         QTest::newRow("history unwritable: the text arrives, the user's file stays")
-            << Fault::historyUnwritable << done << QString() << QStringLiteral("整理好的文字");
+            << Fault::historyUnwritable << "已完成" << QString() << "整理好的文字";
         // Last: the collection stays locked.
         QTest::newRow("keyring locked after the key was saved")
-            << Fault::keyringLocked << QStringLiteral("请先在设置中保存 OpenAI API Key，或开启 Mock 模式。")
-            << QString() << QString();
+            << Fault::keyringLocked << "请先在设置中保存 OpenAI API Key，或开启 Mock 模式。" << QString()
+            << "";
     }
     void faultEndsInItsMessageAndMurmeloRunsOn() {
         QFETCH(Fault, fault);
@@ -238,25 +216,19 @@ private slots:
         // desktop shortcut would.
         test::TestDisplay withoutXTest;
         if (fault == Fault::noXTest)
-            QVERIFY2(withoutXTest.start({.windowManager = true, .tray = true, .xtest = false}),
+            QVERIFY2(withoutXTest.start({.tray = true, .xtest = false}),
                      qPrintable(withoutXTest.errorString()));
         test::TestDisplay& display = fault == Fault::noXTest ? withoutXTest : m_display;
         fake::FakeServices services;
         QVERIFY(services.listen());
-        services.script.realtime.transcript = QStringLiteral("下午三点开会");
-        services.script.refinedText = QStringLiteral("整理好的文字");
+        services.script.realtime.transcript = "下午三点开会";
+        services.script.refinedText = "整理好的文字";
         if (fault == Fault::serviceClosesWhileRecording)
             services.script.realtime.onFirstAudio = {fake::Frame{fake::Frame::Kind::close, {}, 1011, 0}};
-        if (fault == Fault::refinementFails)
-            services.script.responses = fake::HttpScript{500, QByteArray(R"({"error":{"message":"boom"}})")};
+        if (fault == Fault::refinementFails) services.script.responses = fake::HttpScript{500, "{}"};
         test::PasteTarget target(display);
         QVERIFY(target.start());
-
-        Murmelo murmelo(display, m_audio.address());
-        murmelo.writeSettings({{"settings.useMockProviders", false},
-                               {"settings.refinementProvider", "openAI"},
-                               {"settings.saveHistory", true}});
-        murmelo.environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        Murmelo murmelo(display, m_audio.address(), services);
         if (fault == Fault::keyringLocked) {
             QVERIFY(m_keyring->lockLoginCollection()); // as a screen lock does
             murmelo.environment.insert("DBUS_SESSION_BUS_ADDRESS", m_keyring->busAddress());
@@ -264,34 +236,28 @@ private slots:
             murmelo.environment.insert("OPENAI_API_KEY", "sk-faults");
         }
         const QByteArray usersFile("a file of the user's where the history folder would go");
-        if (fault == Fault::historyUnwritable) test::writeFile(murmelo.dataDirectory(), usersFile);
+        if (fault == Fault::historyUnwritable) test::writeFile(murmelo.historyFolder(), usersFile);
         QVERIFY(murmelo.start());
 
         QVERIFY(murmelo.toggle());
         if (fault != Fault::keyringLocked) {
-            QVERIFY2(murmelo.waitForOverlay(QStringLiteral("正在录音")), qPrintable(murmelo.overlayTitle()));
+            QVERIFY2(murmelo.waitForOverlay("正在录音"), qPrintable(murmelo.overlayTitle()));
             // The service has heard speech, or closed on it, before the user stops.
+            const auto heard = [&](const fake::RecordedSession& session) {
+                return fault == Fault::serviceClosesWhileRecording ? session.closed : session.frameCount >= 4;
+            };
             QVERIFY(test::waitUntil(
-                [&] {
-                    return !services.sessions.isEmpty() && (fault == Fault::serviceClosesWhileRecording
-                                                                ? services.sessions.first().closed
-                                                                : services.sessions.first().frameCount >= 4);
-                },
-                10s, 20ms));
+                [&] { return !services.sessions.isEmpty() && heard(services.sessions.first()); }, 10s, 20ms));
             QVERIFY(murmelo.toggle());
         }
         QVERIFY2(murmelo.waitForOverlay(message), qPrintable(murmelo.overlayTitle()));
         QVERIFY(test::waitUntil([&] { return !microphoneOpen(); }, 5s, 20ms));
-        if (!clipboard.isNull()) {
-            QByteArray copied;
-            QVERIFY(display.run("xclip", {"-o", "-selection", "clipboard"}, &copied, 3s));
-            QCOMPARE(QString::fromUtf8(copied), clipboard);
-        }
-        if (pasted.isEmpty())
-            QCOMPARE(target.changes(), 0);
-        else
-            QVERIFY2(target.waitForText(pasted, 10s), qPrintable(target.text()));
-        if (fault == Fault::historyUnwritable) QCOMPARE(test::readAll(murmelo.dataDirectory()), usersFile);
+        QByteArray copied;
+        QVERIFY(clipboard.isNull() || display.run("xclip", {"-o", "-selection", "clipboard"}, &copied, 3s));
+        if (!clipboard.isNull()) QCOMPARE(QString::fromUtf8(copied), clipboard);
+        if (pasted.isEmpty()) QCOMPARE(target.changes(), 0);
+        QVERIFY2(pasted.isEmpty() || target.waitForText(pasted, 10s), qPrintable(target.text()));
+        if (fault == Fault::historyUnwritable) QCOMPARE(test::readAll(murmelo.historyFolder()), usersFile);
         QVERIFY(murmelo.isRunning());
     }
 };

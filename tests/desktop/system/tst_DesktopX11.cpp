@@ -15,21 +15,18 @@
 #include <QTest>
 #include <QTimer>
 
-#include <X11/keysym.h>
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
-#include <vector>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Modifier bits of the test server's standard keymap, for the rival's grabs.
-constexpr quint16 control = XCB_MOD_MASK_CONTROL;
-constexpr quint16 alt = XCB_MOD_MASK_1;
+// The test server's standard keymap, written out so the tests do not lean on the lookups they check.
+constexpr xcb_keycode_t space = 65;
+constexpr quint16 controlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
 constexpr quint16 numLock = XCB_MOD_MASK_2;
 constexpr quint16 superShift = XCB_MOD_MASK_4 | XCB_MOD_MASK_SHIFT;
 
@@ -42,33 +39,17 @@ public:
 
     // False when someone else holds it already.
     bool grabSpace(quint16 modifiers) {
-        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(m_connection);
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, XK_space);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        auto* error =
-            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, codes[0],
+        xcb_generic_error_t* error =
+            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, root, modifiers, space,
                                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        const bool ok = !error;
         std::free(error);
-        std::free(codes);
-        xcb_key_symbols_free(symbols);
-        return ok;
+        return !error;
     }
 
 private:
     xcb_connection_t* m_connection;
 };
-
-QString longText() {
-    // About 100 KB of UTF-8 with every kind of character a dictation produces.
-    QString text;
-    for (int line = 1; text.toUtf8().size() < 100 * 1024; ++line)
-        text +=
-            QStringLiteral(
-                "第%1行：Murmelo 把语音变成文字 🎙 “引号” — tab\there & <xml> \\ $HOME\n")
-                .arg(line);
-    return text;
-}
 
 enum class Active { none, classed, unclassed, destroyed };
 
@@ -86,22 +67,12 @@ private:
     test::TestDisplay& m_display;
     PasteboardQt m_pasteboard;
     SyntheticKeyboardX11 m_keyboard;
-    xcb_connection_t* m_connection = nullptr;
-    std::vector<xcb_window_t> m_windows;
+    xcb_connection_t* m_connection = x11::qtConnection();
 
     bool xdotool(const QString& command, const QString& keys) {
-        return m_display.run(QStringLiteral("xdotool"), {command, keys});
+        return m_display.run("xdotool", {command, keys});
     }
-    bool press(const QString& keys) { return xdotool(QStringLiteral("key"), keys); }
-
-    QString clipboardSeenByAnotherClient() {
-        QByteArray output;
-        if (!m_display.run(QStringLiteral("xclip"),
-                           {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")},
-                           &output))
-            return QStringLiteral("<xclip failed>");
-        return QString::fromUtf8(output);
-    }
+    bool press(const QString& keys) { return xdotool("key", keys); }
 
     xcb_window_t createWindow(xcb_window_t parent, const QByteArray& wmClass = {}) {
         const xcb_window_t window = xcb_generate_id(m_connection);
@@ -111,70 +82,36 @@ private:
             xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
                                 XCB_ATOM_STRING, 8, quint32(wmClass.size()), wmClass.constData());
         xcb_map_window(m_connection, window);
-        m_windows.push_back(window);
         return window;
     }
 
-    bool focus(xcb_window_t window) {
-        auto* error =
-            xcb_request_check(m_connection, xcb_set_input_focus_checked(m_connection, XCB_INPUT_FOCUS_NONE,
-                                                                        window, XCB_CURRENT_TIME));
-        std::free(error);
-        return !error;
-    }
-
-    xcb_atom_t activeWindowAtom() {
-        static const char name[] = "_NET_ACTIVE_WINDOW";
-        auto* reply = xcb_intern_atom_reply(m_connection,
-                                            xcb_intern_atom(m_connection, 0, sizeof name - 1, name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return atom;
-    }
-
 private slots:
-    void initTestCase() {
-        m_connection = x11::qtConnection();
-        QVERIFY(m_connection);
-    }
-
     // --- Global hotkeys ---
 
     void eachPresetRunsItsActionOncePerPress_data() {
         QTest::addColumn<HotkeyPreset>("preset");
         QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("otherKeys");
         QTest::addColumn<QStringList>("locks");
         QTest::addColumn<bool>("ownWindowFocused");
-        const QString controlAlt = QStringLiteral("ctrl+alt+space");
-        const QString controlShift = QStringLiteral("ctrl+shift+space");
-        QTest::newRow("Control + Alt + Space")
-            << HotkeyPreset::controlOptionSpace << controlAlt << controlShift << QStringList() << false;
-        QTest::newRow("Control + Shift + Space, our own window focused")
-            << HotkeyPreset::controlShiftSpace << controlShift << controlAlt << QStringList() << true;
-        QTest::newRow("Super + Shift + Space, Num Lock on")
-            << HotkeyPreset::commandShiftSpace << QStringLiteral("super+shift+space") << controlShift
-            << QStringList{"Num_Lock"} << false;
-        QTest::newRow("Caps Lock on") << HotkeyPreset::controlOptionSpace << controlAlt << controlShift
-                                      << QStringList{"Caps_Lock"} << false;
-        QTest::newRow("Num Lock and Caps Lock on")
-            << HotkeyPreset::controlOptionSpace << controlAlt << controlShift
-            << QStringList{"Num_Lock", "Caps_Lock"} << false;
+        QTest::newRow("Control + Alt + Space, our own window focused")
+            << HotkeyPreset::controlOptionSpace << "ctrl+alt+space" << QStringList() << true;
+        QTest::newRow("Control + Shift + Space, Num Lock on")
+            << HotkeyPreset::controlShiftSpace << "ctrl+shift+space" << QStringList{"Num_Lock"} << false;
+        QTest::newRow("Super + Shift + Space, Num Lock and Caps Lock on")
+            << HotkeyPreset::commandShiftSpace << "super+shift+space" << QStringList{"Num_Lock", "Caps_Lock"}
+            << false;
     }
     void eachPresetRunsItsActionOncePerPress() {
         QFETCH(HotkeyPreset, preset);
         QFETCH(QString, keys);
-        QFETCH(QString, otherKeys);
         QFETCH(QStringList, locks);
         QFETCH(bool, ownWindowFocused);
-        // Presses of a grab are reported to the root window, also while our own window has the focus.
+        // A grab's presses are reported to the root window, also while our own window has the focus.
         QRasterWindow window;
         if (ownWindowFocused) {
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window, 5000));
-            QVERIFY(m_display.run(
-                QStringLiteral("xdotool"),
-                {QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(window.winId())}));
+            QVERIFY(m_display.run("xdotool", {"windowfocus", "--sync", QString::number(window.winId())}));
         }
         HotkeyBackendX11 backend;
         GlobalHotkeyService service(backend);
@@ -182,13 +119,11 @@ private slots:
         service.registerHotkey(preset, [&] { ++runs; });
         for (const QString& lock : locks)
             QVERIFY(press(lock));
-        // Another preset's keys first: they must not count, and they arrive before ours.
-        QVERIFY(press(otherKeys));
         QVERIFY(press(keys));
         QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 5000);
         QVERIFY(press(keys));
         QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 5000);
-        for (const QString& lock : locks)
+        for (const QString& lock : locks) // off again
             QVERIFY(press(lock));
     }
 
@@ -199,11 +134,8 @@ private slots:
         service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ++runs; });
         // Held past the server's auto-repeat delay (660 ms), so repeats are generated.
         QVERIFY(
-            m_display.run(QStringLiteral("xdotool"),
-                          {QStringLiteral("keydown"), QStringLiteral("ctrl+alt+space"),
-                           QStringLiteral("sleep"), QStringLiteral("1.2"), QStringLiteral("keyup"),
-                           QStringLiteral("space"), QStringLiteral("keyup"), QStringLiteral("ctrl+alt")}));
-        QVERIFY(press(QStringLiteral("ctrl+alt+space"))); // a second, real press
+            m_display.run("xdotool", {"keydown", "ctrl+alt+space", "sleep", "1.2", "keyup", "space", "keyup",
+                                      "ctrl+alt", "key", "ctrl+alt+space"})); // and a second, real press
         QTRY_COMPARE_WITH_TIMEOUT(runs, 2, 5000);
         QCoreApplication::processEvents();
         QCOMPARE(runs, 2);
@@ -213,28 +145,22 @@ private slots:
     // succeeds first and must be taken back when the registration as a whole fails.
     void rivalsGrabIsRefusedWithBadAccessLeavingNoPartialGrab_data() {
         QTest::addColumn<quint16>("rivalModifiers");
-        QTest::newRow("plain combination taken") << quint16(control | alt);
-        QTest::newRow("only the Num Lock variant taken") << quint16(control | alt | numLock);
+        QTest::newRow("plain combination taken") << controlAlt;
+        QTest::newRow("only the Num Lock variant taken") << quint16(controlAlt | numLock);
     }
     void rivalsGrabIsRefusedWithBadAccessLeavingNoPartialGrab() {
         QFETCH(quint16, rivalModifiers);
         HotkeyBackendX11 backend;
         GlobalHotkeyService service(backend);
-        QStringList runs;
-        service.registerHotkey(HotkeyPreset::controlShiftSpace, [&] { runs << "old"; });
         {
             RivalClient rival(m_display.name());
             QVERIFY(rival.grabSpace(rivalModifiers));
-            const auto error = test::registerExpectingError(service, HotkeyPreset::controlOptionSpace,
-                                                            [&] { runs << "new"; });
+            const auto error = test::registerExpectingError(service, HotkeyPreset::controlOptionSpace, [] {});
             QVERIFY(error);
             QCOMPARE(error->kind(), GlobalHotkeyError::Case::registerHotKey);
             QCOMPARE(error->status(), 10); // BadAccess
         }
-        QVERIFY(RivalClient(m_display.name()).grabSpace(control | alt));
-        // The old shortcut still holds; the action is the latest one given.
-        QVERIFY(press(QStringLiteral("ctrl+shift+space")));
-        QTRY_COMPARE_WITH_TIMEOUT(runs, QStringList{"new"}, 5000);
+        QVERIFY(RivalClient(m_display.name()).grabSpace(controlAlt));
     }
 
     void grabHoldsWhileRegisteredAgainAndGoesWithTheService() {
@@ -245,7 +171,7 @@ private slots:
             service.registerHotkey(HotkeyPreset::commandShiftSpace, [&] { ++runs; });
             service.registerHotkey(HotkeyPreset::commandShiftSpace, [&] { ++runs; }); // releases the first
             QVERIFY(!RivalClient(m_display.name()).grabSpace(superShift));
-            QVERIFY(press(QStringLiteral("super+shift+space")));
+            QVERIFY(press("super+shift+space"));
             QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 5000);
         }
         QVERIFY(RivalClient(m_display.name()).grabSpace(superShift));
@@ -258,11 +184,16 @@ private slots:
         QTest::addColumn<QString>("windowClass");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("chord");
-        QTest::newRow("text field, Chinese, emoji, line break")
-            << QString() << QStringLiteral("你好，Murmelo 🎙\n第二行") << QStringLiteral("Ctrl+V");
-        QTest::newRow("text field, 100 KB") << QString() << longText() << QStringLiteral("Ctrl+V");
-        QTest::newRow("terminal") << QStringLiteral("XTerm") << QStringLiteral("echo 你好")
-                                  << QStringLiteral("Ctrl+Shift+V");
+        // About 100 KB of UTF-8 with every kind of character a dictation produces.
+        QString text;
+        for (int line = 1; text.toUtf8().size() < 100 * 1024; ++line)
+            text += QStringLiteral("第%1行：Murmelo 把语音变成文字 🎙 “引号” — tab\there & <xml> \\ "
+                                   "$HOME\n")
+                        .arg(line);
+        QTest::newRow("text field, 100 KB") << QString() << text << "Ctrl+V";
+        QTest::newRow("terminal") << "XTerm"
+                                  << "echo 你好"
+                                  << "Ctrl+Shift+V";
     }
     void pasteArrivesWithTheShortcutTheWindowTakes() {
         QFETCH(QString, windowClass);
@@ -270,11 +201,11 @@ private slots:
         QFETCH(QString, chord);
         test::PasteTarget target(m_display, windowClass);
         QVERIFY(target.start());
-        m_pasteboard.setString(QStringLiteral("earlier content"));
+        m_pasteboard.setString("earlier content");
         TextInsertionService service(m_pasteboard, m_keyboard);
 
         QCOMPARE(test::run(service.insert(text)), TextInsertionResult::inserted);
-        if (windowClass.isEmpty()) { // the field pastes Ctrl+V only
+        if (windowClass.isEmpty()) { // the field takes Ctrl+V only
             QVERIFY2(target.waitForText(text, 10s), qPrintable(target.text().left(200)));
             QCOMPARE(target.changes(), 1);
         }
@@ -282,54 +213,51 @@ private slots:
                  qPrintable(target.keyLog()));
         QCOMPARE(target.pressedChords(), QStringList{chord});
         QVERIFY(!m_keyboard.isModifierHeld()); // nothing is left pressed
-        QCOMPARE(clipboardSeenByAnotherClient(), text);
+        QByteArray clipboard;                  // as another client sees it
+        QVERIFY(m_display.run("xclip", {"-o", "-selection", "clipboard"}, &clipboard));
+        QCOMPARE(QString::fromUtf8(clipboard), text);
     }
 
     void pasteWaitsForTheHotkeysModifiersButNotForLocks() {
-        QVERIFY(press(QStringLiteral("Num_Lock")));
-        QVERIFY(press(QStringLiteral("Caps_Lock")));
+        QVERIFY(m_display.run("xdotool", {"key", "Num_Lock", "Caps_Lock"}));
         const bool heldWithLocksOn = m_keyboard.isModifierHeld();
-        QVERIFY(press(QStringLiteral("Num_Lock")));
-        QVERIFY(press(QStringLiteral("Caps_Lock")));
+        QVERIFY(m_display.run("xdotool", {"key", "Num_Lock", "Caps_Lock"}));
         QVERIFY(!heldWithLocksOn);
 
         test::PasteTarget target(m_display);
         QVERIFY(target.start());
         // The user still holds Control + Alt from the hotkey and lets go 300 ms later: a paste
         // posted before would arrive as Ctrl+Alt+V, which no field takes.
-        QVERIFY(xdotool(QStringLiteral("keydown"), QStringLiteral("ctrl+alt")));
+        QVERIFY(xdotool("keydown", "ctrl+alt"));
         QVERIFY(m_keyboard.isModifierHeld());
         bool released = false;
-        QTimer::singleShot(300ms,
-                           [&] { released = xdotool(QStringLiteral("keyup"), QStringLiteral("ctrl+alt")); });
-        const QString text = QStringLiteral("你好，Murmelo");
+        QTimer::singleShot(300ms, [&] { released = xdotool("keyup", "ctrl+alt"); });
         TextInsertionService service(m_pasteboard, m_keyboard);
-        QCOMPARE(test::run(service.insert(text)), TextInsertionResult::inserted);
+        QCOMPARE(test::run(service.insert("你好")), TextInsertionResult::inserted);
         QVERIFY(released);
-        QVERIFY2(target.waitForText(text, 10s), qPrintable(target.keyLog()));
+        QVERIFY2(target.waitForText("你好", 10s), qPrintable(target.keyLog()));
     }
 
     // --- The focused window's class ---
 
     void focusedWindowClasses_data() {
-        QTest::addColumn<QByteArray>("focusedClass"); // WM_CLASS of the focused top level; null: none focused
+        QTest::addColumn<QByteArray>("focusedClass"); // WM_CLASS of the focused top level
         QTest::addColumn<int>("depth");               // the focus this many windows below it
         QTest::addColumn<Active>("active");           // what _NET_ACTIVE_WINDOW names
         QTest::addColumn<QStringList>("expected");
         const QByteArray konsole("konsole\0konsole\0", 16);
-        const QStringList konsoleClasses{"konsole", "konsole"};
         // xterm's keys go to its text area, a child window without WM_CLASS.
         QTest::newRow("focus in a child window")
             << QByteArray("xterm\0XTerm\0", 12) << 2 << Active::none << QStringList{"xterm", "XTerm"};
         QTest::newRow("value without its NUL")
             << QByteArray("foot") << 0 << Active::none << QStringList{"foot"};
-        QTest::newRow("nothing focused") << QByteArray() << 0 << Active::none << QStringList();
         QTest::newRow("active window comes first")
             << konsole << 0 << Active::classed << QStringList{"kitty", "kitty"};
         // A stale or useless _NET_ACTIVE_WINDOW must not hide the window that really has the focus.
         QTest::newRow("active window without WM_CLASS")
-            << konsole << 0 << Active::unclassed << konsoleClasses;
-        QTest::newRow("active window destroyed") << konsole << 0 << Active::destroyed << konsoleClasses;
+            << konsole << 0 << Active::unclassed << QStringList{"konsole", "konsole"};
+        QTest::newRow("active window destroyed")
+            << konsole << 0 << Active::destroyed << QStringList{"konsole", "konsole"};
     }
     void focusedWindowClasses() {
         QFETCH(QByteArray, focusedClass);
@@ -337,29 +265,28 @@ private slots:
         QFETCH(Active, active);
         QFETCH(QStringList, expected);
         const xcb_window_t root = x11::rootWindow(m_connection);
-        xcb_window_t focused = XCB_INPUT_FOCUS_POINTER_ROOT;
-        if (!focusedClass.isNull()) focused = createWindow(root, focusedClass);
+        const xcb_window_t topLevel = createWindow(root, focusedClass);
+        xcb_window_t focused = topLevel;
         for (int level = 0; level < depth; ++level)
             focused = createWindow(focused);
-        QVERIFY(focus(focused));
-        xcb_window_t activeWindow = XCB_WINDOW_NONE;
-        if (active == Active::classed) activeWindow = createWindow(root, QByteArray("kitty\0kitty\0", 12));
-        if (active == Active::unclassed || active == Active::destroyed) activeWindow = createWindow(root);
-        if (active == Active::destroyed) {
-            xcb_destroy_window(m_connection, activeWindow);
-            m_windows.pop_back();
-        }
-        const xcb_atom_t property = activeWindowAtom();
-        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, root, property, XCB_ATOM_WINDOW, 32, 1,
+        xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_NONE, focused, XCB_CURRENT_TIME);
+        const xcb_window_t other =
+            createWindow(root, active == Active::classed ? QByteArray("kitty\0kitty\0", 12) : QByteArray());
+        if (active == Active::destroyed) xcb_destroy_window(m_connection, other);
+        const xcb_window_t activeWindow = active == Active::none ? xcb_window_t(XCB_WINDOW_NONE) : other;
+        auto* atom = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, 0, 18, "_NET_ACTIVE_WINDOW"), nullptr);
+        QVERIFY(atom);
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_WINDOW, 32, 1,
                             &activeWindow);
-        xcb_flush(m_connection);
         const QStringList classes = m_keyboard.focusedWindowClasses();
 
-        xcb_delete_property(m_connection, root, property);
-        focus(XCB_INPUT_FOCUS_POINTER_ROOT);
-        for (const xcb_window_t window : m_windows)
-            xcb_destroy_window(m_connection, window);
-        m_windows.clear();
+        xcb_delete_property(m_connection, root, atom->atom);
+        std::free(atom);
+        xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_NONE, XCB_INPUT_FOCUS_POINTER_ROOT,
+                            XCB_CURRENT_TIME);
+        xcb_destroy_window(m_connection, topLevel); // with its children
+        if (active != Active::destroyed) xcb_destroy_window(m_connection, other);
         xcb_flush(m_connection);
         QCOMPARE(classes, expected);
     }
