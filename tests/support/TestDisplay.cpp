@@ -205,24 +205,9 @@ bool TestDisplay::run(const QString& program, const QStringList& arguments, QByt
 
 // --- PasteTarget ---
 
-PasteTarget::PasteTarget(QProcessEnvironment environment, QStringList options,
-                         std::function<bool(qint64)> activate)
-    : m_environment(std::move(environment))
-    , m_options(std::move(options))
-    , m_activate(std::move(activate)) {}
-
 PasteTarget::PasteTarget(TestDisplay& display, const QString& windowClass)
-    : PasteTarget(display.environment(),
-                  windowClass.isEmpty() ? QStringList() : QStringList{"--class", windowClass},
-                  [&display](qint64 pid) {
-                      // As a pager would; without a window manager the input focus is set directly.
-                      return display.run("xdotool",
-                                         {"search", "--sync", "--all", "--onlyvisible", "--pid",
-                                          QString::number(pid), "--name", "^Murmelo paste target$",
-                                          display.hasWindowManager() ? "windowactivate" : "windowfocus",
-                                          "--sync", "%1"},
-                                         nullptr, 5s);
-                  }) {}
+    : m_display(display)
+    , m_windowClass(windowClass) {}
 
 QString PasteTarget::programPath() {
     const QString build = qEnvironmentVariable("MURMELO_BUILD_DIR");
@@ -234,16 +219,25 @@ bool PasteTarget::start(std::chrono::milliseconds limit) {
     stop();
     m_process = std::make_unique<QProcess>();
     dieWithParent(*m_process);
-    m_process->setProcessEnvironment(m_environment);
+    m_process->setProcessEnvironment(m_display.environment());
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QStringList options =
+        m_windowClass.isEmpty() ? QStringList() : QStringList{"--class", m_windowClass};
     m_process->start(programPath(),
-                     m_options + QStringList{m_files.filePath("text"), m_files.filePath("changes")});
+                     options + QStringList{m_files.filePath("text"), m_files.filePath("changes")});
     const auto running = [&] { return m_process->state() == QProcess::Running; };
     if (!m_process->waitForStarted(int(limit.count()))) return false;
-    // Activation fails while the window is mapped but not yet managed: it is asked again.
-    if (m_activate &&
-        !waitUntil([&] { return !running() || m_activate(m_process->processId()); }, limit, 50ms))
-        return false;
+    // As a pager would; without a window manager the input focus is set directly. Activation
+    // fails while the window is mapped but not yet managed: it is asked again.
+    const auto activate = [&] {
+        return m_display.run("xdotool",
+                             {"search", "--sync", "--all", "--onlyvisible", "--pid",
+                              QString::number(m_process->processId()), "--name", "^Murmelo paste target$",
+                              m_display.hasWindowManager() ? "windowactivate" : "windowfocus", "--sync",
+                              "%1"},
+                             nullptr, 5s);
+    };
+    if (!waitUntil([&] { return !running() || activate(); }, limit, 50ms)) return false;
     return waitUntil([&] { return !running() || QFile::exists(m_files.filePath("text.ready")); }, limit) &&
            running();
 }

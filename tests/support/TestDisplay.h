@@ -95,11 +95,6 @@ QStringList chordsInKeyLog(const QString& keyLog);
 // what a user would see.
 class PasteTarget {
 public:
-    // In the session of `environment`, with the target's own options (--class NAME, --app-id NAME).
-    // `activate` is asked, again until it holds, to bring the window of a PID to the front where
-    // the window manager leaves a new window unfocused; none where the session focuses it itself.
-    PasteTarget(QProcessEnvironment environment, QStringList options,
-                std::function<bool(qint64 pid)> activate = {});
     // On an X display, as an application of WM_CLASS class `windowClass` (the instance stays
     // "murmelo-paste-target"), such as a terminal.
     explicit PasteTarget(TestDisplay& display, const QString& windowClass = {});
@@ -124,9 +119,8 @@ public:
 private:
     QByteArray contents(const char* file) const;
 
-    QProcessEnvironment m_environment;
-    QStringList m_options;
-    std::function<bool(qint64)> m_activate;
+    TestDisplay& m_display;
+    QString m_windowClass;
     QTemporaryDir m_files;
     std::unique_ptr<QProcess> m_process;
 };

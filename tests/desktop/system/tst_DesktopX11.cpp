@@ -69,10 +69,7 @@ private:
     SyntheticKeyboardX11 m_keyboard;
     xcb_connection_t* m_connection = x11::qtConnection();
 
-    bool xdotool(const QString& command, const QString& keys) {
-        return m_display.run("xdotool", {command, keys});
-    }
-    bool press(const QString& keys) { return xdotool("key", keys); }
+    bool press(const QString& keys) { return m_display.run("xdotool", {"key", keys}); }
 
     xcb_window_t createWindow(xcb_window_t parent, const QByteArray& wmClass = {}) {
         const xcb_window_t window = xcb_generate_id(m_connection);
@@ -187,8 +184,9 @@ private slots:
         // About 100 KB of UTF-8 with every kind of character a dictation produces.
         QString text;
         for (int line = 1; text.toUtf8().size() < 100 * 1024; ++line)
-            text += QStringLiteral("第%1行：Murmelo 把语音变成文字 🎙 “引号” — tab\there & <xml> \\ "
-                                   "$HOME\n")
+            text += QStringLiteral(
+                        "第%1行：Murmelo 把语音变成文字 🎙 “引号” — tab\there & <xml> \\ "
+                        "$HOME\n")
                         .arg(line);
         QTest::newRow("text field, 100 KB") << QString() << text << "Ctrl+V";
         QTest::newRow("terminal") << "XTerm"
@@ -228,10 +226,10 @@ private slots:
         QVERIFY(target.start());
         // The user still holds Control + Alt from the hotkey and lets go 300 ms later: a paste
         // posted before would arrive as Ctrl+Alt+V, which no field takes.
-        QVERIFY(xdotool("keydown", "ctrl+alt"));
+        QVERIFY(m_display.run("xdotool", {"keydown", "ctrl+alt"}));
         QVERIFY(m_keyboard.isModifierHeld());
         bool released = false;
-        QTimer::singleShot(300ms, [&] { released = xdotool("keyup", "ctrl+alt"); });
+        QTimer::singleShot(300ms, [&] { released = m_display.run("xdotool", {"keyup", "ctrl+alt"}); });
         TextInsertionService service(m_pasteboard, m_keyboard);
         QCOMPARE(test::run(service.insert("你好")), TextInsertionResult::inserted);
         QVERIFY(released);
