@@ -359,6 +359,7 @@ private slots:
         QVERIFY(murmelo.toggle());
         if (fault != Fault::keyringLocked) {
             QVERIFY2(murmelo.waitForOverlay("正在录音"), qPrintable(murmelo.overlayTitle()));
+            QVERIFY(microphoneOpen()); // so that its closing below means something
             // The service has heard speech, or closed on it, before the user stops.
             const auto heard = [&](const fake::RecordedSession& session) {
                 return fault == Fault::serviceClosesWhileRecording ? session.closed : session.frameCount >= 4;
