@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -29,13 +26,15 @@ bool runToEnd(const QProcessEnvironment& environment, const QString& program, co
 // error to `<logFolder>/<program>.log`, and is stopped by its PID, the newest first.
 class ChildProcesses {
 public:
-    ChildProcesses() = default;
     ~ChildProcesses() { stopAll(); }
-    ChildProcesses(const ChildProcesses&) = delete;
-    ChildProcesses& operator=(const ChildProcesses&) = delete;
 
     QProcess* start(const QProcessEnvironment& environment, const QString& logFolder, const QString& program,
                     const QStringList& arguments);
+    // Starts a helper that keeps running and polls `ready` until it holds, within `limit`. Null
+    // when the helper did not start, exited, or was not ready in time; it is stopped then.
+    QProcess* startAndWait(const QProcessEnvironment& environment, const QString& logFolder,
+                           const QString& program, const QStringList& arguments,
+                           const std::function<bool()>& ready, std::chrono::milliseconds limit);
     void stop(QProcess* process);
     void stopAll();
 
@@ -49,87 +48,40 @@ private:
 class TestDisplay {
 public:
     struct Options {
-        bool windowManager = true; // openbox; start() waits until it manages the screen
-        bool tray = false;         // trayer; start() waits until it owns the tray selection
+        bool windowManager = true; // openbox
+        bool tray = false;         // trayer
         bool xtest = true;         // false starts the server without the XTEST extension
-        QString screen = QStringLiteral("1280x800x24");
-        std::chrono::milliseconds limit{15000}; // for each service to come up
     };
 
     TestDisplay();
-    ~TestDisplay();
-    TestDisplay(const TestDisplay&) = delete;
-    TestDisplay& operator=(const TestDisplay&) = delete;
+    ~TestDisplay() { stop(); }
 
     // False with errorString() when something did not come up; what did start is stopped.
     bool start(const Options& options);
     bool start() { return start(Options{}); }
     void stop();
 
-    bool isRunning() const;
     QString name() const { return m_name; } // ":N"
     QString errorString() const { return m_error; }
+    bool hasWindowManager() const { return m_windowManager; }
     // Private HOME, XDG folders and DISPLAY, for processes run against this display.
     QProcessEnvironment environment() const;
-    QString privateRoot() const { return m_root.path(); }
-
     // Points this process at the display (DISPLAY, QT_QPA_PLATFORM=xcb), before a
     // QGuiApplication exists.
     void exportToThisProcess() const;
-
-    // Runs a helper (xdotool, xclip, xprop ...) against the display and waits for it, with the
-    // event loop running; false when it failed to start, timed out or exited non-zero. Its
-    // standard output goes to `output`.
+    // Runs a helper (xdotool, xclip, ...) against the display to its end; see runToEnd().
     bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
              std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;
-    // Starts a helper that keeps running until the display stops (or stopProcess()).
-    QProcess* startProcess(const QString& program, const QStringList& arguments);
-    void stopProcess(QProcess* process);
 
 private:
-    bool startServer(const Options& options);
-    bool waitForWindowManager(std::chrono::milliseconds limit);
-    bool waitForTray(std::chrono::milliseconds limit);
     bool fail(const QString& message);
+    bool trayIsOwned() const; // a tray serves once it owns _NET_SYSTEM_TRAY_S0
 
     QTemporaryDir m_root;
     QString m_name;
     QString m_error;
-    std::unique_ptr<QProcess> m_server;
-    ChildProcesses m_helpers;
-};
-
-// The paste target: a small Qt window with a focused multi-line text field that writes its
-// whole content to a file at every change (atomically), so tests see what a user would see.
-class PasteTarget {
-public:
-    explicit PasteTarget(TestDisplay& display);
-    // A target whose WM_CLASS class is `windowClass` (its instance stays "murmelo-paste-target"),
-    // standing in for another application, such as a terminal.
-    PasteTarget(TestDisplay& display, QString windowClass);
-    ~PasteTarget();
-
-    // Starts the window and waits until its text field has the keyboard focus.
-    bool start(std::chrono::milliseconds limit = std::chrono::milliseconds(15000));
-    void stop();
-    // The field's content as last written; empty before the first change.
-    QString text() const;
-    // Number of changes so far and the CLOCK_MONOTONIC time (ns) of the last one.
-    int changes() const;
-    qint64 lastChangeNs() const;
-    bool waitForText(const QString& expected, std::chrono::milliseconds limit);
-    // The key events the field has seen, one per line ("<ns> press|release <key> mods <mods>").
-    QString keyLog() const;
-    // The key combinations pressed in the field, modifier keys on their own left out ("Ctrl+V").
-    QStringList pressedChords() const;
-
-    static QString programPath();
-
-private:
-    TestDisplay& m_display;
-    QString m_windowClass;
-    QTemporaryDir m_files;
-    QProcess* m_process = nullptr;
+    bool m_windowManager = false;
+    ChildProcesses m_children; // the server first
 };
 
 // Monotonic clock in nanoseconds, comparable between processes on this machine.
@@ -137,6 +89,41 @@ qint64 monotonicNs();
 
 // The chords (for example "Ctrl+V") pressed according to a paste target's key log, in order.
 QStringList chordsInKeyLog(const QString& keyLog);
+
+// murmelo-paste-target, standing in for the application a user dictates into: a window with one
+// focused multi-line field that writes its whole content to a file at every change, so tests see
+// what a user would see.
+class PasteTarget {
+public:
+    // On an X display, as an application of WM_CLASS class `windowClass` (the instance stays
+    // "murmelo-paste-target"), such as a terminal.
+    explicit PasteTarget(TestDisplay& display, const QString& windowClass = {});
+    ~PasteTarget() { stop(); }
+
+    // Starts the window and waits until its text field has the keyboard focus.
+    bool start(std::chrono::milliseconds limit = std::chrono::milliseconds(15000));
+    void stop();
+    // The field's content as last written; empty before the first change.
+    QString text() const;
+    bool waitForText(const QString& expected, std::chrono::milliseconds limit);
+    // Number of changes so far and the CLOCK_MONOTONIC time (ns) of the last one.
+    int changes() const;
+    qint64 lastChangeNs() const;
+    // The key events the field has seen, one per line ("<ns> press|release <key> mods <mods>"),
+    // and the chords among them.
+    QString keyLog() const;
+    QStringList pressedChords() const { return chordsInKeyLog(keyLog()); }
+
+    static QString programPath();
+
+private:
+    QByteArray contents(const char* file) const;
+
+    TestDisplay& m_display;
+    QString m_windowClass;
+    QTemporaryDir m_files;
+    std::unique_ptr<QProcess> m_process;
+};
 
 } // namespace murmelo::test
 
