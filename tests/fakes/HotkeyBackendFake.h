@@ -3,7 +3,6 @@
 #include "system/HotkeyBackend.h"
 
 #include <QList>
-#include <QStringList>
 
 #include <map>
 
@@ -24,11 +23,8 @@ public:
     QList<HotkeyShortcut> heldByOthers; // these are refused with 10, as another client's grab would be
 
     // Records.
-    int installCalls = 0;
-    int removeCalls = 0;
     QList<Registration> registerCalls; // every attempt, refused ones included
     QList<HotkeyHandle> unregistered;
-    QStringList journal; // "install", "register <id>", "unregister <handle>", "remove", in call order
     std::map<HotkeyHandle, Registration> active; // what the "system" holds now
 
     bool handlerInstalled() const { return bool(m_handler); }
@@ -42,21 +38,16 @@ public:
     }
 
     qint32 installHandler(PressHandler handler) override {
-        ++installCalls;
-        journal.append(QStringLiteral("install"));
         if (installStatus != 0) return installStatus;
         m_handler = std::move(handler);
         return 0;
     }
     void removeHandler() override {
-        ++removeCalls;
-        journal.append(QStringLiteral("remove"));
         m_handler = nullptr;
     }
     qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
                           HotkeyHandle& handle) override {
         registerCalls.append({shortcut, identifier});
-        journal.append(QStringLiteral("register %1").arg(identifier.id));
         if (registerStatus != 0) return registerStatus;
         if (heldByOthers.contains(shortcut)) return 10;
         handle = ++m_lastHandle;
@@ -73,7 +64,6 @@ public:
     }
     void unregisterHotKey(HotkeyHandle handle) override {
         unregistered.append(handle);
-        journal.append(QStringLiteral("unregister %1").arg(handle));
         active.erase(handle);
     }
 

@@ -1,3 +1,1 @@
-murmelo_add_test(tst_GlobalHotkeyService LABEL unit SOURCES system/tst_GlobalHotkeyService.cpp LIBS murmelo_fakes)
-murmelo_add_test(tst_TextInsertionService LABEL unit SOURCES system/tst_TextInsertionService.cpp LIBS murmelo_fakes)
-murmelo_add_test(tst_LaunchAtLogin LABEL unit SOURCES system/tst_LaunchAtLogin.cpp LIBS murmelo_fakes murmelo_platform)
+murmelo_add_test(tst_SystemServices LABEL unit SOURCES system/tst_SystemServices.cpp LIBS murmelo_fakes murmelo_platform)

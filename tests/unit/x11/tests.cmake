@@ -1,1 +1,0 @@
-murmelo_add_test(tst_X11WithoutDisplay LABEL unit SOURCES x11/tst_X11WithoutDisplay.cpp LIBS murmelo_platform)
