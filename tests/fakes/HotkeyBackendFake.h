@@ -8,13 +8,12 @@
 
 namespace murmelo {
 
-// Records every call; statuses are set by the test; press() plays the platform's key press.
+// Holds grabs in memory; statuses are set by the test; press() plays the platform's key press.
 class HotkeyBackendFake final : public HotkeyBackend {
 public:
     struct Registration {
         HotkeyShortcut shortcut;
         HotkeyIdentifier identifier;
-        bool operator==(const Registration&) const = default;
     };
 
     // Controls.
@@ -22,10 +21,10 @@ public:
     qint32 registerStatus = 0;
     QList<HotkeyShortcut> heldByOthers; // these are refused with 10, as another client's grab would be
 
-    // Records.
-    QList<Registration> registerCalls; // every attempt, refused ones included
+    // What the "system" holds now, and what it was asked.
+    std::map<HotkeyHandle, Registration> active;
+    int attempts = 0; // each one may make the user wait for the desktop
     QList<HotkeyHandle> unregistered;
-    std::map<HotkeyHandle, Registration> active; // what the "system" holds now
 
     bool handlerInstalled() const { return bool(m_handler); }
 
@@ -42,12 +41,10 @@ public:
         m_handler = std::move(handler);
         return 0;
     }
-    void removeHandler() override {
-        m_handler = nullptr;
-    }
+    void removeHandler() override { m_handler = nullptr; }
     qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
                           HotkeyHandle& handle) override {
-        registerCalls.append({shortcut, identifier});
+        ++attempts;
         if (registerStatus != 0) return registerStatus;
         if (heldByOthers.contains(shortcut)) return 10;
         handle = ++m_lastHandle;

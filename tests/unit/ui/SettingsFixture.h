@@ -20,23 +20,17 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <memory>
-
 namespace murmelo::test {
-
-struct SettingsFixtureOptions {
-    bool buildView = true; // false: the test subscribes to the settings first, then calls build()
-    std::chrono::milliseconds testLimit{400}; // of each connection test
-};
 
 // A settings window over real models and stores in a private folder, with fakes for the keyring,
 // the login item, the clipboard, the microphone list and the synthetic-input check. The service
 // hosts point at a loopback port that accepts connections and never answers, so a connection test
-// stays in flight until its (short) time limit.
+// stays in flight until its short time limit.
 struct SettingsFixture {
     TestEnvironment environment;
     QTcpServer silentServer;
-    UserDefaults defaults{environment.root() + QStringLiteral("/settings.json")};
+    const QString settingsPath = environment.root() + QStringLiteral("/settings.json");
+    UserDefaults defaults{settingsPath};
     AppSettings settings{defaults};
     std::shared_ptr<SecretBackendFake> keyring = std::make_shared<SecretBackendFake>();
     QNetworkAccessManager network;
@@ -48,35 +42,23 @@ struct SettingsFixture {
     LoginItemBackendFake loginItem;
     LaunchAtLoginService launchAtLogin{loginItem};
     QList<AudioInputDevice> devices;
-    int deviceQueries = 0;
     bool syntheticInput = true;
     std::unique_ptr<SettingsView> view;
 
-    explicit SettingsFixture(SettingsFixtureOptions options = {}) {
+    SettingsFixture() {
         environment.unset("OPENAI_API_KEY");
         environment.unset("DEEPSEEK_API_KEY");
         if (!silentServer.listen(QHostAddress::LocalHost)) qFatal("no loopback port");
         const QString base = QStringLiteral("http://127.0.0.1:%1").arg(silentServer.serverPort());
         const ProviderConfiguration configuration([base](const char*) { return base; },
                                                   [](const QString&) {});
-        const QString bundle = environment.root() + QStringLiteral("/bundle");
-        writeFile(bundle + QStringLiteral("/Prompts/smart_dictation_zh.md"), "整理口述。");
         credentials = std::make_unique<CredentialSettingsModel>(
             KeychainStore(keyring), &network, configuration,
-            ConnectionTestTiming{options.testLimit, options.testLimit}, bundle);
-        if (options.buildView) build();
-    }
-
-    void build() {
+            ConnectionTestTiming{std::chrono::milliseconds(400), std::chrono::milliseconds(400)});
         view = std::make_unique<SettingsView>(
             settings, *credentials, dictionary, history, pasteboard, launchAtLogin,
-            [this] {
-                ++deviceQueries;
-                return devices;
-            },
-            [this] { return syntheticInput; });
+            [this] { return devices; }, [this] { return syntheticInput; });
     }
-
     ~SettingsFixture() {
         view.reset();
         // A connection test still running would outlive the model otherwise.

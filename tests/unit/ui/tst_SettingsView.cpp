@@ -2,13 +2,15 @@
 #include "DictionaryEditorTab.h"
 #include "SettingsFixture.h"
 #include "common/Error.h"
+#include "network/TransportErrors.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,13 +24,6 @@ using test::SettingsFixture;
 
 namespace {
 
-HistoryEntry historyEntry(const QString& text) {
-    HistoryEntry result;
-    result.createdAt = referenceSecondsNow();
-    result.text = text;
-    return result;
-}
-
 QList<HistoryRow*> historyRows(const SettingsFixture& f) {
     QList<HistoryRow*> result;
     for (HistoryRow* row : f.view->findChildren<HistoryRow*>())
@@ -36,18 +31,15 @@ QList<HistoryRow*> historyRows(const SettingsFixture& f) {
     return result;
 }
 
-// The first request line the silent server receives; empty when none arrives in time.
-QByteArray firstRequestLine(QTcpServer& server) {
-    QDeadlineTimer deadline(5000);
-    while (!server.hasPendingConnections() && !deadline.hasExpired())
-        QTest::qWait(5);
-    QTcpSocket* socket = server.nextPendingConnection();
-    QByteArray received;
-    while (socket && !received.contains("\r\n") && !deadline.hasExpired()) {
-        QTest::qWait(5);
-        received += socket->readAll();
-    }
-    return received.left(received.indexOf("\r\n"));
+void appendHistory(SettingsFixture& f, const QString& text) {
+    HistoryEntry entry;
+    entry.createdAt = referenceSecondsNow();
+    entry.text = text;
+    test::run(f.historyStore.append(entry));
+}
+
+SecretBackendFake::Key item(CredentialKind kind) {
+    return {KeychainStore::defaultService, keychainAccount(kind)};
 }
 
 } // namespace
@@ -59,12 +51,11 @@ class SettingsViewTest : public QObject {
 private slots:
     void controlsWriteThroughAtOnceButBuildingWritesNothing() {
         SettingsFixture f;
-        const QString file = f.environment.root() + QStringLiteral("/settings.json");
-        QVERIFY(!QFile::exists(file));
+        QVERIFY(!QFile::exists(f.settingsPath));
         f.find<QComboBox>("inputModePicker")->setCurrentIndex(1);
         f.find<QComboBox>("refinementProviderPicker")->setCurrentIndex(1);
         f.find<QCheckBox>("saveHistorySwitch")->click();
-        UserDefaults stored(file);
+        UserDefaults stored(f.settingsPath);
         QCOMPARE(stored.string(AppSettings::inputModeKey), QStringLiteral("translateToEnglish"));
         QCOMPARE(f.settings.refinementProvider(), RefinementProviderKind::openAI);
         QCOMPARE(stored.value(AppSettings::saveHistoryKey), QJsonValue(true));
@@ -74,45 +65,33 @@ private slots:
     }
 
     void launchAtLoginSwitchShowsTheRealState_data() {
-        QTest::addColumn<LoginItemStatus>("afterRegister");
-        QTest::addColumn<bool>("failing");
-        QTest::addColumn<bool>("on");
-        QTest::newRow("enabled") << LoginItemStatus::enabled << false << true;
-        QTest::newRow("executable missing") << LoginItemStatus::notFound << false << false;
-        QTest::newRow("entry not written") << LoginItemStatus::enabled << true << false;
+        test::rowsFromJson(QFINDTESTDATA("ui/launch_at_login.json"));
     }
     void launchAtLoginSwitchShowsTheRealState() {
-        QFETCH(LoginItemStatus, afterRegister);
-        QFETCH(bool, failing);
-        QFETCH(bool, on);
+        QFETCH(QJsonObject, row);
         SettingsFixture f;
-        f.loginItem.statusAfterRegister = afterRegister;
+        f.loginItem.current = LoginItemStatus(row["before"].toInt()); // changed since the window was built
+        f.loginItem.statusAfterRegister = LoginItemStatus(row["afterRegister"].toInt());
         const FileError error(FileError::Case::write, "/x/autostart/m.desktop");
-        if (failing) f.loginItem.failRegister = [error] { throw error; };
-        auto* toggle = f.find<QCheckBox>("launchAtLoginSwitch");
-        toggle->click();
-        QCOMPARE(toggle->isChecked(), on);
-        QCOMPARE(f.settings.launchAtLogin(), on);
-        QVERIFY(f.shown("launchAtLoginMessage"));
-        if (failing) QCOMPARE(f.find<QLabel>("launchAtLoginMessage")->text(), error.description());
-    }
-
-    void launchAtLoginFollowsTheSystemWhenShownAndTurnsOff() {
-        SettingsFixture f;
-        f.loginItem.current = LoginItemStatus::enabled; // enabled outside since the last look
+        if (row["failing"].toBool()) f.loginItem.failRegister = [error] { throw error; };
         auto* toggle = f.find<QCheckBox>("launchAtLoginSwitch");
         f.view->show();
-        QVERIFY(toggle->isChecked());
+        QCOMPARE(toggle->isChecked(), f.loginItem.current == LoginItemStatus::enabled);
         toggle->click();
-        QCOMPARE(f.loginItem.current, LoginItemStatus::notRegistered);
-        QVERIFY(!f.settings.launchAtLogin());
+        QCOMPARE(toggle->isChecked(), row["on"].toBool());
+        QCOMPARE(f.settings.launchAtLogin(), row["on"].toBool());
+        QVERIFY(f.shown("launchAtLoginMessage"));
+        if (row["failing"].toBool())
+            QCOMPARE(f.find<QLabel>("launchAtLoginMessage")->text(), error.description());
     }
 
-    void unpluggedMicrophoneStaysChosen() {
+    void refreshLooksAgainAndAnUnpluggedMicrophoneStaysChosen() {
         SettingsFixture f;
         auto* picker = f.find<QComboBox>("microphonePicker");
         f.devices = {{"usb-2", "USB 2"}, {"usb-10", "USB 10"}};
+        f.syntheticInput = false;
         f.view->show();
+        QVERIFY(f.shown("accessibilityPermissionButton"));
         picker->setCurrentIndex(2);
         QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-10"));
         picker->setCurrentIndex(0); // the system default
@@ -120,29 +99,20 @@ private slots:
 
         f.settings.setSelectedMicrophoneUID("usb-2");
         f.devices.clear();
-        f.view->hide();
-        f.view->show(); // asks the system again
-        QCOMPARE(picker->count(), 1);
-        QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-2"));
-    }
-
-    void syntheticInputStatusIsLookedUpAgainOnRefresh() {
-        SettingsFixture f;
-        f.syntheticInput = false;
-        f.view->show();
-        QVERIFY(f.shown("accessibilityPermissionButton"));
         f.syntheticInput = true;
         f.find<QPushButton>("refreshPermissionsButton")->click();
+        QCOMPARE(picker->count(), 1);
+        QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-2"));
         QVERIFY(!f.shown("accessibilityPermissionButton"));
     }
 
-    void keyIsSavedTrimmedAndDeleted_data() {
+    void keyFieldIsHiddenSavedTrimmedOnlyByItsButtonUnderItsKindAndDeletable_data() {
         QTest::addColumn<QString>("service");
         QTest::addColumn<CredentialKind>("kind");
         QTest::newRow("OpenAI") << "openAI" << CredentialKind::openAI;
         QTest::newRow("DeepSeek") << "deepSeek" << CredentialKind::deepSeek;
     }
-    void keyIsSavedTrimmedAndDeleted() {
+    void keyFieldIsHiddenSavedTrimmedOnlyByItsButtonUnderItsKindAndDeletable() {
         QFETCH(QString, service);
         QFETCH(CredentialKind, kind);
         SettingsFixture f;
@@ -150,20 +120,78 @@ private slots:
         const QByteArray prefix = service.toLatin1();
         auto* field = f.find<QLineEdit>(prefix + "KeyField");
         QCOMPARE(field->echoMode(), QLineEdit::Password);
-        QTest::keyClicks(field, " sk-typed ");
+        QTest::keyClicks(field, "  sk-1 2 ");
         QTest::keyClick(field, Qt::Key_Return); // Return does not save
-        QCOMPARE(f.keyring->stores, 0);
+        QVERIFY(f.keyring->items.isEmpty());
         f.find<QPushButton>(prefix + "SaveButton")->click();
-        QCOMPARE(f.keyring->items.value({KeychainStore::defaultService, keychainAccount(kind)}), "sk-typed");
+        QCOMPARE(f.keyring->items, (QMap<SecretBackendFake::Key, QByteArray>{{item(kind), "sk-1 2"}}));
+        QCOMPARE(f.credentials->statusMessage(), "密钥已安全保存到 Keychain。");
         QCOMPARE(field->text(), QString());
         QVERIFY(f.shown(prefix + "DeleteButton"));
         f.find<QPushButton>(prefix + "DeleteButton")->click();
         QVERIFY(f.keyring->items.isEmpty());
         QVERIFY(!f.shown(prefix + "DeleteButton"));
+        QSignalSpy status(f.credentials.get(), &CredentialSettingsModel::statusMessageChanged);
+        f.credentials->remove(kind); // a missing key: deleted all the same, and told again
+        QCOMPARE(f.credentials->statusMessage(), "已删除密钥。");
+        QCOMPARE(status.count(), 1);
+    }
 
-        QTest::keyClicks(field, "   ");
-        f.find<QPushButton>(prefix + "SaveButton")->click();
-        QCOMPARE(f.keyring->stores, 1); // a blank key is refused
+    void unsendableKeyIsRefusedAndTheOldOneKept() {
+        SettingsFixture f;
+        f.keyring->items.insert(item(CredentialKind::openAI), "sk-old");
+        f.credentials->setOpenAIDraft("sk-1\r\nX-Injected: 1"); // which keys are usable: the key store's test
+        f.credentials->saveOpenAIKey();
+        QCOMPARE(f.credentials->statusMessage(), "请输入有效密钥。");
+        QCOMPARE(f.credentials->openAIDraft(), QString());
+        QCOMPARE(f.keyring->items.value(item(CredentialKind::openAI)), "sk-old");
+    }
+
+    void keyringRefusalsAreShownAndAvailabilityLooksAgain() {
+        SettingsFixture f;
+        f.environment.set("OPENAI_API_KEY", "sk-from-environment");
+        f.keyring->items.insert(item(CredentialKind::deepSeek), "sk-1");
+        f.credentials->refresh();
+        QVERIFY(f.credentials->hasOpenAIKey());
+        QVERIFY(f.credentials->hasDeepSeekKey());
+        f.keyring->items.clear(); // removed outside since the window looked
+        f.keyring->storeStatus = -25293;
+        f.credentials->setDeepSeekDraft("sk-new");
+        f.credentials->saveDeepSeekKey();
+        QCOMPARE(f.credentials->statusMessage(), KeychainStoreError::unexpectedStatus(-25293).description());
+        QCOMPARE(f.credentials->deepSeekDraft(), QString()); // cleared whatever the outcome
+        QVERIFY(!f.credentials->hasDeepSeekKey());
+        f.keyring->clearStatus = 2;
+        f.credentials->remove(CredentialKind::deepSeek);
+        QCOMPARE(f.credentials->statusMessage(), KeychainStoreError::unexpectedStatus(2).description());
+    }
+
+    void onlyUnreachableServicesGetTheCheckYourNetworkHint_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("hint");
+        // Time-outs and refused connections are seen through real sockets in the integration tests.
+        QTest::newRow("connection lost") << -1005 << true;
+        QTest::newRow("offline") << -1009 << true;
+        QTest::newRow("TLS failure") << -1200 << true;
+        QTest::newRow("host not found keeps its own text") << -1003 << false;
+        QTest::newRow("bad server response keeps its own text") << network::badServerResponse << false;
+    }
+    void onlyUnreachableServicesGetTheCheckYourNetworkHint() {
+        QFETCH(int, code);
+        QFETCH(bool, hint);
+        const auto error = std::make_exception_ptr(NetworkError(code));
+        QCOMPARE(
+            CredentialSettingsModel::connectionMessage(error, "DeepSeek"),
+            hint ? QStringLiteral("无法连接 DeepSeek（%1）。请检查当前网络、VPN 或系统代理后重试。").arg(code)
+                 : NetworkError(code).description());
+    }
+
+    void modelNamesAreOnePathSegment_data() { test::rowsFromJson(QFINDTESTDATA("ui/model_check_urls.json")); }
+    void modelNamesAreOnePathSegment() {
+        QFETCH(QJsonObject, row);
+        const QUrl url =
+            CredentialSettingsModel::modelCheckUrl(QUrl(row["base"].toString()), row["model"].toString());
+        QCOMPARE(url.isValid() ? QString::fromLatin1(url.toEncoded()) : QString(), row["url"].toString());
     }
 
     void connectionTestUsesTheTypedModelAndLocksBothButtons() {
@@ -172,40 +200,33 @@ private slots:
         auto* model = f.find<QLineEdit>("openAIModelField");
         model->selectAll();
         QTest::keyClicks(model, "m-2");
-        QCOMPARE(UserDefaults(f.environment.root() + "/settings.json").string(AppSettings::openAIModelKey),
-                 QStringLiteral("m-2"));
-        for (CredentialKind kind : allCredentialKinds())
-            f.keyring->items.insert({KeychainStore::defaultService, keychainAccount(kind)}, "sk-1");
+        QCOMPARE(UserDefaults(f.settingsPath).string(AppSettings::openAIModelKey), QStringLiteral("m-2"));
+        f.keyring->items.insert(item(CredentialKind::openAI), "sk-1");
+        f.keyring->items.insert(item(CredentialKind::deepSeek), "sk-1");
         f.credentials->refresh();
         auto* openAI = f.find<QPushButton>("openAITestButton");
         auto* deepSeek = f.find<QPushButton>("deepSeekTestButton");
         openAI->click();
         QVERIFY(!openAI->isEnabled());
         QVERIFY(!deepSeek->isEnabled());
-        QCOMPARE(firstRequestLine(f.silentServer), QByteArray("GET /v1/models/m-2 HTTP/1.1"));
+        QTRY_VERIFY(f.silentServer.hasPendingConnections());
+        QTcpSocket* request = f.silentServer.nextPendingConnection();
+        QTRY_VERIFY(request->canReadLine());
+        QCOMPARE(request->readLine(), QByteArray("GET /v1/models/m-2 HTTP/1.1\r\n"));
         // The silent service lets the test run into its time limit; then both come back.
         QTRY_VERIFY_WITH_TIMEOUT(openAI->isEnabled(), 5000);
         QVERIFY(deepSeek->isEnabled());
         QVERIFY(f.shown("credentialStatus"));
     }
 
-    void aliasesSplitAtBothCommas_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("aliases");
-        QTest::newRow("full-width, then two ASCII, trailing space")
-            << "默默罗，  莫莫洛,,Mo Mo Luo " << QStringList{"默默罗", "莫莫洛", "Mo Mo Luo"};
-        QTest::newRow("only commas and spaces") << " ,，, ， " << QStringList{};
-        QTest::newRow("duplicates and line breaks stay in order")
-            << "\nb,a，b\t" << QStringList{"b", "a", "b"};
-        QTest::newRow("other punctuation is no separator") << "a、b;c" << QStringList{"a、b;c"};
-    }
+    void aliasesSplitAtBothCommas_data() { test::rowsFromJson(QFINDTESTDATA("ui/aliases.json")); }
     void aliasesSplitAtBothCommas() {
-        QFETCH(QString, text);
-        QFETCH(QStringList, aliases);
-        QCOMPARE(DictionaryEditorTab::parseAliases(text), aliases);
+        QFETCH(QJsonObject, row);
+        QCOMPARE(DictionaryEditorTab::parseAliases(row["text"].toString()),
+                 row["aliases"].toVariant().toStringList());
     }
 
-    void returnAddsATrimmedEntryButNeverABlankOne() {
+    void returnAddsATrimmedEntryNeverABlankOneAndDeletingASelectionWritesOnce() {
         SettingsFixture f;
         auto* canonical = f.find<QLineEdit>("canonicalField");
         QTest::keyClicks(canonical, "  ");
@@ -224,61 +245,51 @@ private slots:
         QCOMPARE(added.aliases, QStringList({"默默罗", "Mo"}));
         QCOMPARE(added.kind, DictionaryEntryKind::brand);
         QCOMPARE(added.english, std::nullopt);
-        QCOMPARE(DictionaryStore(f.dictionary.filePath()).entries(), f.dictionary.entries());
         QCOMPARE(canonical->text(), QString());
-    }
 
-    void deletingSeveralDictionaryRowsWritesOnce_data() {
-        QTest::addColumn<bool>("byKey");
-        QTest::newRow("Delete key") << true;
-        QTest::newRow("context menu") << false;
-    }
-    void deletingSeveralDictionaryRowsWritesOnce() {
-        QFETCH(bool, byKey);
-        SettingsFixture f;
-        QList<DictionaryEntry> entries(3);
-        entries[0].canonical = "甲";
-        entries[1].canonical = "乙";
-        entries[2].canonical = "丙";
-        f.dictionary.setEntries(entries);
+        for (const char* more : {"乙", "丙"}) {
+            canonical->insert(QString::fromUtf8(more));
+            QTest::keyClick(canonical, Qt::Key_Return);
+        }
         auto* list = f.find<QListWidget>("dictionaryList");
-        list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
-        list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select);
+        const DictionaryEntry middle = f.dictionary.entries().value(1);
+        for (int row : {0, 2})
+            list->selectionModel()->select(list->model()->index(row, 0), QItemSelectionModel::Select);
         QSignalSpy changes(&f.dictionary, &DictionaryStore::entriesChanged);
-        if (byKey)
-            QTest::keyClick(list, Qt::Key_Delete);
-        else
-            list->findChild<QAction*>("deleteEntriesAction")->trigger();
+        QTest::keyClick(list, Qt::Key_Delete);
         QCOMPARE(changes.count(), 1);
-        QCOMPARE(DictionaryStore(f.dictionary.filePath()).entries(), QList<DictionaryEntry>{entries[1]});
-        list->clearSelection();
-        QTest::keyClick(list, Qt::Key_Delete); // nothing selected: nothing written
-        QCOMPARE(changes.count(), 1);
+        QCOMPARE(DictionaryStore(f.dictionary.filePath()).entries(), QList<DictionaryEntry>{middle});
+        list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
+        list->findChild<QAction*>("deleteEntriesAction")->trigger(); // the context menu
+        QVERIFY(DictionaryStore(f.dictionary.filePath()).entries().isEmpty());
     }
 
-    void historyIsNewestFirstAndCopiesTheWholeText() {
+    void historyIsNewestFirstCopiesWholeTextsDeletesThreeWaysAndClearsOnlyWhenConfirmed() {
         SettingsFixture f;
         const QString longText = QStringLiteral("第一行\n2\n3\n4\n5\n6\n第七行");
-        test::run(f.historyStore.append(historyEntry("older")));
-        test::run(f.historyStore.append(historyEntry(longText)));
+        for (const QString& text :
+             {QStringLiteral("menu"), QStringLiteral("key"), QStringLiteral("button"), longText})
+            appendHistory(f, text);
         f.view->show();
         f.openTab(3);
-        QTRY_COMPARE(historyRows(f).size(), 2);
+        QTRY_COMPARE(historyRows(f).size(), 4);
         HistoryRow* newest = historyRows(f).first();
         QCOMPARE(newest->findChild<QLabel*>("textLabel")->text(), longText);
         newest->findChild<QPushButton*>("copyButton")->click();
         QCOMPARE(f.pasteboard.string(), longText);
-
-        test::run(f.historyStore.append(historyEntry("new dictation")));
-        f.find<QPushButton>("refreshButton")->click();
+        historyRows(f)[1]->findChild<QPushButton*>("deleteButton")->click();
         QTRY_COMPARE(historyRows(f).size(), 3);
-    }
+        QTest::keyClick(historyRows(f)[1], Qt::Key_Delete);
+        QTRY_COMPARE(historyRows(f).size(), 2);
+        historyRows(f)[1]->findChild<QAction*>("deleteAction")->trigger();
+        QTRY_COMPARE(historyRows(f).size(), 1);
+        const auto left = test::run(f.historyStore.allEntries());
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(left.first().text, longText);
 
-    void historyClearAsksFirst() {
-        SettingsFixture f;
-        test::run(f.historyStore.append(historyEntry("keep me")));
-        f.view->show();
-        f.openTab(3);
+        appendHistory(f, "new dictation");
+        f.find<QPushButton>("refreshButton")->click();
+        QTRY_COMPARE(historyRows(f).size(), 2);
         f.find<QPushButton>("clearButton")->click();
         f.find<QPushButton>("cancelClearButton")->click();
         QVERIFY(QFile::exists(f.historyStore.filePath()));
@@ -289,36 +300,9 @@ private slots:
         QVERIFY(!QFile::exists(f.historyStore.filePath()));
     }
 
-    void deletingHistoryEntries_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("trash button") << "button";
-        QTest::newRow("Delete key") << "key";
-        QTest::newRow("context menu") << "menu";
-    }
-    void deletingHistoryEntries() {
-        QFETCH(QString, how);
-        SettingsFixture f;
-        test::run(f.historyStore.append(historyEntry("older")));
-        test::run(f.historyStore.append(historyEntry("only one left")));
-        f.view->show();
-        f.openTab(3);
-        QTRY_COMPARE(historyRows(f).size(), 2);
-        HistoryRow* row = historyRows(f).value(1);
-        if (how == "button")
-            row->findChild<QPushButton*>("deleteButton")->click();
-        else if (how == "key")
-            QTest::keyClick(row, Qt::Key_Delete);
-        else
-            row->findChild<QAction*>("deleteAction")->trigger();
-        QTRY_COMPARE(historyRows(f).size(), 1);
-        const auto left = test::run(f.historyStore.allEntries());
-        QCOMPARE(left.size(), 1);
-        QCOMPARE(left.first().text, QStringLiteral("only one left"));
-    }
-
     void aSecondHistoryLoadWhileOneRunsIsIgnored() {
         SettingsFixture f;
-        test::run(f.historyStore.append(historyEntry("one")));
+        appendHistory(f, "one");
         QSignalSpy published(&f.history, &HistoryViewModel::entriesChanged);
         connect(&f.history, &HistoryViewModel::isLoadingChanged, this, [&] {
             if (f.history.isLoading()) f.history.load();

@@ -20,16 +20,6 @@ using namespace murmelo;
 class TrayAndOverlayTest : public QObject {
     Q_OBJECT
 
-    struct Panel {
-        test::TestEnvironment environment;
-        UserDefaults defaults{environment.root() + "/settings.json"};
-        AppState state;
-        AppSettings settings{defaults};
-        int toggles = 0;
-        MenuBarView view{state, settings,
-                         MenuActions{[this] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }}};
-    };
-
 private slots:
     void startStopIsRefusedOnlyWhileProcessing_data() {
         QTest::addColumn<DictationPhase>("phase");
@@ -44,60 +34,57 @@ private slots:
     void startStopIsRefusedOnlyWhileProcessing() {
         QFETCH(DictationPhase, phase);
         QFETCH(bool, enabled);
-        Panel p;
-        p.state.transition(phase);
-        auto* button = p.view.findChild<QPushButton*>("startStopButton");
+        test::TestEnvironment environment;
+        UserDefaults defaults(environment.root() + "/settings.json");
+        AppSettings settings(defaults);
+        AppState state;
+        state.transition(phase);
+        int toggles = 0;
+        const MenuActions actions{[&] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }};
+        MenuBarView panel(state, settings, actions);
+        auto* button = panel.findChild<QPushButton*>("startStopButton");
         QCOMPARE(button->isEnabled(), enabled);
         button->click();
-        QCOMPARE(p.toggles, enabled ? 1 : 0);
-
-        TrayIcon tray(p.state, p.settings,
-                      MenuActions{[&] { ++p.toggles; }, [] {}, [] {}, [] {}, [] { return true; }});
+        QCOMPARE(toggles, enabled ? 1 : 0);
+        TrayIcon tray(state, settings, actions);
         QCOMPARE(tray.menu().findChild<QAction*>("startStopAction")->isEnabled(), enabled);
     }
 
-    void durationFormat_data() {
+    void durationIsWholeMinutesAndSecondsNeverNegative_data() {
         QTest::addColumn<double>("seconds");
         QTest::addColumn<QString>("text");
-        QTest::newRow("truncated") << 75.9 << "01:15";
         QTest::newRow("minutes not capped") << 3725.0 << "62:05";
         QTest::newRow("negative") << -3.0 << "00:00";
         QTest::newRow("not a number") << qQNaN() << "00:00";
     }
-    void durationFormat() {
+    void durationIsWholeMinutesAndSecondsNeverNegative() {
         QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(RecordingOverlayView::formatDuration(seconds), text);
+        QTEST(RecordingOverlayView::formatDuration(seconds), "text");
     }
 
-    void detailLineShowsTimerWhileRecordingThenTheTranscript() {
+    void showsOnEachNewPhaseWithTimerThenTranscriptAndHidesAtIdle() {
         AppState state;
-        RecordingOverlayView view(state);
+        OverlayWindowController controller(state);
+        const RecordingOverlayView& view = controller.view();
+        QSignalSpy presented(&controller, &OverlayWindowController::presented);
         state.beginRecording();
+        QVERIFY(view.isVisible());
+        QVERIFY(view.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
         state.setPartialTranscript("部分");
         state.setRecordingDuration(75.9);
         QCOMPARE(view.detailText(), QStringLiteral("01:15"));
         QVERIFY(view.isPulsing());
+        state.transition(DictationPhase::recording()); // equal phase: nothing new
         state.transition(DictationPhase::transcribing());
         QVERIFY(!view.isPulsing());
         QCOMPARE(view.detailText(), QStringLiteral("部分"));
         state.setStatusDetail("状态");
         QCOMPARE(view.detailText(), QStringLiteral("状态"));
-    }
-
-    void showsOnEachDistinctPhaseAndHidesAtIdle() {
-        AppState state;
-        OverlayWindowController controller(state);
-        QSignalSpy presented(&controller, &OverlayWindowController::presented);
-        state.beginRecording();
-        QVERIFY(controller.view().isVisible());
-        QVERIFY(controller.view().windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-        state.transition(DictationPhase::recording()); // equal phase: nothing new
         state.transition(DictationPhase::error("a"));
         state.transition(DictationPhase::error("b"));
-        QCOMPARE(presented.size(), 3);
+        QCOMPARE(presented.size(), 4);
         state.reset();
-        QVERIFY(!controller.view().isVisible());
+        QVERIFY(!view.isVisible());
     }
 
     void whereItWouldTakeTheFocusItLeavesBeforeThePaste() {
