@@ -1,2 +1,1 @@
-murmelo_add_test(tst_TrayAndOverlay LABEL unit SOURCES ui/tst_TrayAndOverlay.cpp)
-murmelo_add_test(tst_SettingsView LABEL unit SOURCES ui/tst_SettingsView.cpp ui/SettingsFixture.h)
+murmelo_add_test(tst_Windows LABEL unit SOURCES ui/tst_Windows.cpp ui/SettingsFixture.h)

@@ -1,13 +1,19 @@
 #include "AsyncTest.h"
 #include "DictionaryEditorTab.h"
+#include "MenuBarView.h"
+#include "OverlayWindowController.h"
+#include "RecordingOverlayView.h"
 #include "SettingsFixture.h"
+#include "TrayIcon.h"
 #include "common/Error.h"
+#include "dictation/AppState.h"
 #include "network/TransportErrors.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -15,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTcpSocket>
@@ -44,11 +51,102 @@ SecretBackendFake::Key item(CredentialKind kind) {
 
 } // namespace
 
-// The settings window over real models and stores; texts and sizes are left to the desktop tests.
-class SettingsViewTest : public QObject {
+// The windows: the tray panel and menu and the recording overlay over a real AppState, the settings
+// window over real models and stores. Texts and sizes are left to the desktop tests.
+class WindowsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void startStopIsRefusedOnlyWhileProcessing_data() {
+        QTest::addColumn<DictationPhase>("phase");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("idle") << DictationPhase::idle() << true;
+        QTest::newRow("recording") << DictationPhase::recording() << true;
+        QTest::newRow("transcribing") << DictationPhase::transcribing() << false;
+        QTest::newRow("refining") << DictationPhase::refining() << false;
+        QTest::newRow("inserting") << DictationPhase::inserting() << false;
+        QTest::newRow("error") << DictationPhase::error("出错了") << true;
+    }
+    void startStopIsRefusedOnlyWhileProcessing() {
+        QFETCH(DictationPhase, phase);
+        QFETCH(bool, enabled);
+        SettingsFixture f;
+        AppState state;
+        state.transition(phase);
+        int toggles = 0;
+        const MenuActions actions{[&] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }};
+        MenuBarView panel(state, f.settings, actions);
+        auto* button = panel.findChild<QPushButton*>("startStopButton");
+        QCOMPARE(button->isEnabled(), enabled);
+        button->click();
+        QCOMPARE(toggles, enabled ? 1 : 0);
+        TrayIcon tray(state, f.settings, actions);
+        QCOMPARE(tray.menu().findChild<QAction*>("startStopAction")->isEnabled(), enabled);
+    }
+
+    void showsOnEachNewPhaseWithTimerThenTranscriptAndHidesAtIdle() {
+        AppState state;
+        OverlayWindowController controller(state);
+        const RecordingOverlayView& view = controller.view();
+        QSignalSpy presented(&controller, &OverlayWindowController::presented);
+        state.beginRecording();
+        QVERIFY(view.isVisible());
+        QVERIFY(view.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+        state.setPartialTranscript("部分");
+        state.setRecordingDuration(75.9);
+        QCOMPARE(view.detailText(), QStringLiteral("01:15"));
+        state.setRecordingDuration(3725);
+        QCOMPARE(view.detailText(), QStringLiteral("62:05")); // minutes are not capped at an hour
+        QVERIFY(view.isPulsing());
+        state.transition(DictationPhase::recording()); // equal phase: nothing new
+        state.transition(DictationPhase::transcribing());
+        QVERIFY(!view.isPulsing());
+        QCOMPARE(view.detailText(), QStringLiteral("部分"));
+        state.setStatusDetail("状态");
+        QCOMPARE(view.detailText(), QStringLiteral("状态"));
+        state.transition(DictationPhase::error("a"));
+        state.transition(DictationPhase::error("b"));
+        QCOMPARE(presented.size(), 4);
+        state.reset();
+        QVERIFY(!view.isVisible());
+    }
+
+    void whereItWouldTakeTheFocusItLeavesBeforeThePaste() {
+        AppState state;
+        OverlayWindowController controller(state, {}, true, std::chrono::milliseconds(50));
+        state.beginRecording();
+        for (const DictationPhase& phase : {DictationPhase::transcribing(), DictationPhase::refining(),
+                                            DictationPhase::inserting(), DictationPhase::success()}) {
+            state.transition(phase);
+            QVERIFY2(!controller.view().isVisible(), qPrintable(phase.message()));
+        }
+        state.transition(DictationPhase::error(QStringLiteral("网络连接已中断。")));
+        // The error leaves on its own, so that typing goes back to the user's window.
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.view().isVisible(), 5000);
+        state.beginRecording(); // a new dictation shows it again, and the old hold does not hide it
+        QTest::qWait(100);
+        QVERIFY(controller.view().isVisible());
+    }
+
+    void sitsCentredAboveTheBottomWithOneHeight() {
+        AppState state;
+        OverlayWindowController controller(state);
+        state.beginRecording();
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect frame = controller.view().geometry();
+        QVERIFY(qAbs(frame.center().x() - available.center().x()) <= 1);
+        QCOMPARE(frame.bottom() + 1, available.bottom() + 1 - OverlayWindowController::bottomOffset);
+        // A long CJK transcript after the monospace timer widens it; it stays centred and keeps its
+        // height, as it does in a phase without any detail line.
+        state.transition(DictationPhase::transcribing());
+        state.setPartialTranscript(QString(300, QChar(0x5B57)));
+        const QRect wider = controller.view().geometry();
+        QVERIFY(qAbs(wider.center().x() - available.center().x()) <= 1);
+        QVERIFY(wider.width() < available.width());
+        QCOMPARE(wider.height(), frame.height());
+        state.setPartialTranscript(QString());
+        QCOMPARE(controller.view().geometry().height(), frame.height());
+    }
     void controlsWriteThroughAtOnceButBuildingWritesNothing() {
         SettingsFixture f;
         QVERIFY(!QFile::exists(f.settingsPath));
@@ -147,12 +245,10 @@ private slots:
         QCOMPARE(f.keyring->items.value(item(CredentialKind::openAI)), "sk-old");
     }
 
-    void keyringRefusalsAreShownAndAvailabilityLooksAgain() {
+    void keyringRefusalsAreShownAndTheKeyFlagsLookAgain() {
         SettingsFixture f;
-        f.environment.set("OPENAI_API_KEY", "sk-from-environment");
         f.keyring->items.insert(item(CredentialKind::deepSeek), "sk-1");
         f.credentials->refresh();
-        QVERIFY(f.credentials->hasOpenAIKey());
         QVERIFY(f.credentials->hasDeepSeekKey());
         f.keyring->items.clear(); // removed outside since the window looked
         f.keyring->storeStatus = -25293;
@@ -315,5 +411,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SettingsViewTest)
-#include "tst_SettingsView.moc"
+QTEST_MAIN(WindowsTest)
+#include "tst_Windows.moc"
