@@ -13,7 +13,6 @@ class HotkeyBackendFake final : public HotkeyBackend {
 public:
     struct Registration {
         HotkeyShortcut shortcut;
-        HotkeyIdentifier identifier;
     };
 
     // Controls.
@@ -42,13 +41,12 @@ public:
         return 0;
     }
     void removeHandler() override { m_handler = nullptr; }
-    qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
-                          HotkeyHandle& handle) override {
+    qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier, HotkeyHandle& handle) override {
         ++attempts;
         if (registerStatus != 0) return registerStatus;
         if (heldByOthers.contains(shortcut)) return 10;
         handle = ++m_lastHandle;
-        active[handle] = {shortcut, identifier};
+        active[handle] = {shortcut};
         return 0;
     }
     void setFailureHandler(FailureHandler handler) override { m_failureHandler = std::move(handler); }

@@ -1,4 +1,5 @@
 #include "AppContainer.h"
+#include "AsyncTest.h"
 #include "AudioInputBackendFake.h"
 #include "HotkeyBackendFake.h"
 #include "LoginItemBackendFake.h"
@@ -69,9 +70,7 @@ bool sendFromAnotherThread(const QString& command, const QString& path) {
     std::unique_ptr<QThread> thread(
         QThread::create([&] { delivered = SingleInstance::sendToRunningInstance(command, 3000, path); }));
     thread->start();
-    QDeadlineTimer deadline(5000);
-    while (!thread->isFinished() && !deadline.hasExpired())
-        QTest::qWait(5);
+    test::waitUntil([&] { return thread->isFinished(); }, 5000);
     return thread->wait(QDeadlineTimer(100)) && delivered;
 }
 

@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,10 +59,8 @@ private slots:
     void startStopIsRefusedOnlyWhileProcessing_data() {
         QTest::addColumn<DictationPhase>("phase");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("idle") << DictationPhase::idle() << true;
         QTest::newRow("recording") << DictationPhase::recording() << true;
         QTest::newRow("transcribing") << DictationPhase::transcribing() << false;
-        QTest::newRow("refining") << DictationPhase::refining() << false;
         QTest::newRow("inserting") << DictationPhase::inserting() << false;
         QTest::newRow("error") << DictationPhase::error("出错了") << true;
     }
@@ -84,7 +81,7 @@ private slots:
         QCOMPARE(tray.menu().findChild<QAction*>("startStopAction")->isEnabled(), enabled);
     }
 
-    void showsOnEachNewPhaseWithTimerThenTranscriptAndHidesAtIdle() {
+    void overlayShowsEachNewPhaseCentredAtOneHeightWithTimerThenTranscriptAndHidesAtIdle() {
         AppState state;
         OverlayWindowController controller(state);
         const RecordingOverlayView& view = controller.view();
@@ -92,7 +89,12 @@ private slots:
         state.beginRecording();
         QVERIFY(view.isVisible());
         QVERIFY(view.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-        state.setPartialTranscript("部分");
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect frame = view.geometry();
+        QVERIFY(qAbs(frame.center().x() - available.center().x()) <= 1);
+        QCOMPARE(frame.bottom() + 1, available.bottom() + 1 - OverlayWindowController::bottomOffset);
+        const QString transcript(300, QChar(0x5B57));
+        state.setPartialTranscript(transcript);
         state.setRecordingDuration(75.9);
         QCOMPARE(view.detailText(), QStringLiteral("01:15"));
         state.setRecordingDuration(3725);
@@ -101,7 +103,15 @@ private slots:
         state.transition(DictationPhase::recording()); // equal phase: nothing new
         state.transition(DictationPhase::transcribing());
         QVERIFY(!view.isPulsing());
-        QCOMPARE(view.detailText(), QStringLiteral("部分"));
+        QCOMPARE(view.detailText(), transcript);
+        // The long CJK transcript after the monospace timer widens it; it stays centred and keeps
+        // its height, as it does in a phase without any detail line.
+        const QRect wider = view.geometry();
+        QVERIFY(qAbs(wider.center().x() - available.center().x()) <= 1);
+        QVERIFY(wider.width() < available.width());
+        QCOMPARE(wider.height(), frame.height());
+        state.setPartialTranscript(QString());
+        QCOMPARE(view.geometry().height(), frame.height());
         state.setStatusDetail("状态");
         QCOMPARE(view.detailText(), QStringLiteral("状态"));
         state.transition(DictationPhase::error("a"));
@@ -128,25 +138,6 @@ private slots:
         QVERIFY(controller.view().isVisible());
     }
 
-    void sitsCentredAboveTheBottomWithOneHeight() {
-        AppState state;
-        OverlayWindowController controller(state);
-        state.beginRecording();
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        const QRect frame = controller.view().geometry();
-        QVERIFY(qAbs(frame.center().x() - available.center().x()) <= 1);
-        QCOMPARE(frame.bottom() + 1, available.bottom() + 1 - OverlayWindowController::bottomOffset);
-        // A long CJK transcript after the monospace timer widens it; it stays centred and keeps its
-        // height, as it does in a phase without any detail line.
-        state.transition(DictationPhase::transcribing());
-        state.setPartialTranscript(QString(300, QChar(0x5B57)));
-        const QRect wider = controller.view().geometry();
-        QVERIFY(qAbs(wider.center().x() - available.center().x()) <= 1);
-        QVERIFY(wider.width() < available.width());
-        QCOMPARE(wider.height(), frame.height());
-        state.setPartialTranscript(QString());
-        QCOMPARE(controller.view().geometry().height(), frame.height());
-    }
     void controlsWriteThroughAtOnceButBuildingWritesNothing() {
         SettingsFixture f;
         QVERIFY(!QFile::exists(f.settingsPath));
@@ -235,22 +226,19 @@ private slots:
         QCOMPARE(status.count(), 1);
     }
 
-    void unsendableKeyIsRefusedAndTheOldOneKept() {
+    void refusedSavesKeepTheOldKeyShowWhyAndTheKeyFlagsLookAgain() {
         SettingsFixture f;
         f.keyring->items.insert(item(CredentialKind::openAI), "sk-old");
+        f.keyring->items.insert(item(CredentialKind::deepSeek), "sk-1");
+        f.credentials->refresh();
         f.credentials->setOpenAIDraft("sk-1\r\nX-Injected: 1"); // which keys are usable: the key store's test
         f.credentials->saveOpenAIKey();
         QCOMPARE(f.credentials->statusMessage(), "请输入有效密钥。");
         QCOMPARE(f.credentials->openAIDraft(), QString());
         QCOMPARE(f.keyring->items.value(item(CredentialKind::openAI)), "sk-old");
-    }
 
-    void keyringRefusalsAreShownAndTheKeyFlagsLookAgain() {
-        SettingsFixture f;
-        f.keyring->items.insert(item(CredentialKind::deepSeek), "sk-1");
-        f.credentials->refresh();
         QVERIFY(f.credentials->hasDeepSeekKey());
-        f.keyring->items.clear(); // removed outside since the window looked
+        f.keyring->items.remove(item(CredentialKind::deepSeek)); // removed outside since the window looked
         f.keyring->storeStatus = -25293;
         f.credentials->setDeepSeekDraft("sk-new");
         f.credentials->saveDeepSeekKey();
@@ -379,9 +367,8 @@ private slots:
         QTRY_COMPARE(historyRows(f).size(), 2);
         historyRows(f)[1]->findChild<QAction*>("deleteAction")->trigger();
         QTRY_COMPARE(historyRows(f).size(), 1);
-        const auto left = test::run(f.historyStore.allEntries());
-        QCOMPARE(left.size(), 1);
-        QCOMPARE(left.first().text, longText);
+        QCOMPARE(test::run(f.historyStore.allEntries()).value(0).text, longText);
+        QCOMPARE(test::run(f.historyStore.allEntries()).size(), 1);
 
         appendHistory(f, "new dictation");
         f.find<QPushButton>("refreshButton")->click();
