@@ -26,18 +26,13 @@
 
 namespace murmelo::test {
 
-struct PipelineOptions {
-    DictationTiming timing{std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::milliseconds(50),
-                           std::chrono::seconds(5)};
-    RefinementProviderKind refinement = RefinementProviderKind::openAI;
-    QString historyPath; // empty: history.json under the root
-    AppState::Clock clock = &QDateTime::currentDateTimeUtc;
-};
-
 struct PipelineRig {
-    // `secrets` holds the keys already; saving through `keychain` later works too.
+    // `secrets` holds the keys already; saving through `keychain` later works too. The default
+    // timing gives loopback services ample time; tests of time-outs pass shorter limits.
     PipelineRig(const QString& root, const QString& baseUrl, AudioCapturing& microphone,
-                std::shared_ptr<SecretBackendFake> secrets, const PipelineOptions& options = {})
+                std::shared_ptr<SecretBackendFake> secrets,
+                DictationTiming timing = {std::chrono::seconds(10), std::chrono::seconds(10),
+                                          std::chrono::milliseconds(50), std::chrono::seconds(5)})
         : endpoints(
               [baseUrl](const char* name) {
                   const QByteArray variable(name);
@@ -52,14 +47,13 @@ struct PipelineRig {
         , keychain(this->secrets)
         , providers(settings, keychain, &network, endpoints)
         , dictionary(root + QStringLiteral("/dictionary.json"))
-        , history(options.historyPath.isEmpty() ? root + QStringLiteral("/history.json")
-                                                : options.historyPath)
-        , state(nullptr, options.clock)
+        // In a folder of its own, so a test can put a file in its way.
+        , history(root + QStringLiteral("/history/history.json"))
         , coordinator(state, settings, dictionary, history, providers, microphone, insertion, pasteboard,
-                      options.timing) {
+                      timing) {
         settings.setUseMockProviders(false);
         settings.setSaveHistory(true);
-        settings.setRefinementProvider(options.refinement);
+        settings.setRefinementProvider(RefinementProviderKind::openAI);
     }
 
     ProviderConfiguration endpoints;

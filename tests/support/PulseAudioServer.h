@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QProcess>
+#include "TestDisplay.h"
+
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -20,34 +22,28 @@ public:
     static constexpr int rate = 48000;
     static constexpr int channels = 2;
 
-    PulseAudioServer();
-    ~PulseAudioServer();
-    PulseAudioServer(const PulseAudioServer&) = delete;
-    PulseAudioServer& operator=(const PulseAudioServer&) = delete;
-
     // Starts the server and waits (bounded) until it answers; false with `error` set otherwise.
     bool start(QString* error);
-    bool isRunning() const;
     // For clients: "unix:<socket>".
-    QString address() const;
-    // The FIFO that feeds "vmic".
+    QString address() const { return "unix:" + m_root.filePath("run/native"); }
+    // The FIFO that feeds a pipe-source microphone; "vmic" is the default one.
+    QString fifoPath(const QString& sourceName) const { return m_root.filePath("run/" + sourceName + ".fifo"); }
     QString microphoneFifo() const { return fifoPath(QStringLiteral("vmic")); }
-    QString fifoPath(const QString& sourceName) const;
-    qint64 pid() const;
 
     // Runs pactl against this server; false when it fails or takes too long.
     bool pactl(const QStringList& arguments, QString* output = nullptr) const;
     // Adds another pipe-source microphone of float samples; returns its module index, or -1.
     int addPipeMicrophone(const QString& sourceName, const QString& description, int sampleRate = rate,
                           int channelCount = channels);
-    bool unloadModule(int index) const;
+    bool unloadModule(int index) const { return pactl({"unload-module", QString::number(index)}); }
 
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
     void kill();
 
 private:
-    QTemporaryDir m_root;
-    QProcess m_process;
+    QTemporaryDir m_root{QDir::tempPath() + "/murmelo-pulse-XXXXXX"};
+    ChildProcesses m_children; // stopped before the folder goes
+    QProcess* m_daemon = nullptr;
 };
 
 // Writes interleaved float frames into a pipe-source FIFO at real-time pace, from its own thread, in
@@ -55,8 +51,11 @@ private:
 class MicrophoneFeeder {
 public:
     explicit MicrophoneFeeder(QString fifo, int sampleRate = PulseAudioServer::rate,
-                              int channelCount = PulseAudioServer::channels);
-    ~MicrophoneFeeder();
+                              int channelCount = PulseAudioServer::channels)
+        : m_fifo(std::move(fifo))
+        , m_rate(sampleRate)
+        , m_channels(channelCount) {}
+    ~MicrophoneFeeder() { stop(); }
     MicrophoneFeeder(const MicrophoneFeeder&) = delete;
     MicrophoneFeeder& operator=(const MicrophoneFeeder&) = delete;
 
@@ -66,7 +65,6 @@ public:
     bool waitUntilDone(std::chrono::milliseconds limit);
     void stop();
     qint64 framesWritten() const { return m_framesWritten.load(); }
-    bool failed() const { return m_failed.load(); }
 
 private:
     void run(std::vector<float> frames, bool repeat);
