@@ -33,14 +33,9 @@ struct PipelineRig {
                 std::shared_ptr<SecretBackendFake> secrets,
                 DictationTiming timing = {std::chrono::seconds(10), std::chrono::seconds(10),
                                           std::chrono::milliseconds(50), std::chrono::seconds(5)})
-        : endpoints(
-              [baseUrl](const char* name) {
-                  const QByteArray variable(name);
-                  return variable == "MURMELO_OPENAI_BASE_URL" || variable == "MURMELO_DEEPSEEK_BASE_URL"
-                             ? baseUrl
-                             : QString();
-              },
-              [](const QString& line) { qWarning("%s", qPrintable(line)); })
+        // Both services' base URLs (the only variables read) point at the loopback services.
+        : endpoints([baseUrl](const char*) { return baseUrl; },
+                    [](const QString& line) { qWarning("%s", qPrintable(line)); })
         , defaults(root + QStringLiteral("/settings.json"))
         , settings(defaults)
         , secrets(std::move(secrets))
@@ -68,10 +63,10 @@ struct PipelineRig {
     AppState state;
     PasteboardFake pasteboard;
     SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard,
-                                   TextInsertionService::Timing{std::chrono::milliseconds(0),
-                                                                std::chrono::milliseconds(1),
-                                                                std::chrono::milliseconds(0)}};
+    TextInsertionService insertion{
+        pasteboard,
+        keyboard,
+        {std::chrono::milliseconds(0), std::chrono::milliseconds(1), std::chrono::milliseconds(0)}};
     DictationCoordinator coordinator;
 };
 

@@ -3,12 +3,9 @@
 #include "TestDisplay.h"
 
 #include <QDir>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -25,24 +22,23 @@ public:
     // Starts the server and waits (bounded) until it answers; false with `error` set otherwise.
     bool start(QString* error);
     // For clients: "unix:<socket>".
-    QString address() const { return "unix:" + m_root.filePath("run/native"); }
+    QString address() const { return "unix:" + m_root.filePath("native"); }
     // The FIFO that feeds a pipe-source microphone; "vmic" is the default one.
-    QString fifoPath(const QString& sourceName) const { return m_root.filePath("run/" + sourceName + ".fifo"); }
+    QString fifoPath(const QString& source) const { return m_root.filePath(source + ".fifo"); }
     QString microphoneFifo() const { return fifoPath(QStringLiteral("vmic")); }
 
     // Runs pactl against this server; false when it fails or takes too long.
     bool pactl(const QStringList& arguments, QString* output = nullptr) const;
-    // Adds another pipe-source microphone of float samples; returns its module index, or -1.
-    int addPipeMicrophone(const QString& sourceName, const QString& description, int sampleRate = rate,
+    // Adds a pipe-source microphone of float samples; returns its module index, or -1.
+    int addPipeMicrophone(const QString& source, const QString& description, int sampleRate = rate,
                           int channelCount = channels);
     bool unloadModule(int index) const { return pactl({"unload-module", QString::number(index)}); }
-
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
     void kill();
 
 private:
-    QTemporaryDir m_root{QDir::tempPath() + "/murmelo-pulse-XXXXXX"};
-    ChildProcesses m_children; // stopped before the folder goes
+    QTemporaryDir m_root{QDir::tempPath() + "/murmelo-pulse-XXXXXX"}; // short: it holds the socket
+    ChildProcesses m_children;                                        // stopped before the folder goes
     QProcess* m_daemon = nullptr;
 };
 
@@ -56,26 +52,25 @@ public:
         , m_rate(sampleRate)
         , m_channels(channelCount) {}
     ~MicrophoneFeeder() { stop(); }
-    MicrophoneFeeder(const MicrophoneFeeder&) = delete;
-    MicrophoneFeeder& operator=(const MicrophoneFeeder&) = delete;
 
     // Starts writing `frames` (interleaved); with `repeat` it starts over until stop().
     bool play(std::vector<float> frames, bool repeat = false);
     // Waits (bounded) until everything was written; false on time-out or write failure.
-    bool waitUntilDone(std::chrono::milliseconds limit);
-    void stop();
+    bool waitUntilDone(std::chrono::milliseconds limit) {
+        return waitUntil([this] { return m_done.load(); }, limit) && !m_failed;
+    }
+    void stop() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
     qint64 framesWritten() const { return m_framesWritten.load(); }
 
 private:
-    void run(std::vector<float> frames, bool repeat);
-
     QString m_fifo;
     int m_rate;
     int m_channels;
     std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_done{false};
-    std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_stop{false}, m_done{false}, m_failed{false};
     std::atomic<qint64> m_framesWritten{0};
 };
 
@@ -83,6 +78,8 @@ private:
 // when the tools fail.
 std::vector<float> mandarinSpeech(const QString& text, QString* error);
 // `seconds` of silence as interleaved stereo frames.
-std::vector<float> stereoSilence(double seconds);
+inline std::vector<float> stereoSilence(double seconds) {
+    return std::vector<float>(size_t(seconds * PulseAudioServer::rate) * PulseAudioServer::channels, 0.0f);
+}
 
 } // namespace murmelo::test

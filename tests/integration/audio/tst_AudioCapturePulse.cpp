@@ -12,7 +12,6 @@
 #include <QTest>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 using namespace murmelo;
@@ -20,13 +19,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Counts what the chunk handler received on the capture thread.
-struct Recording {
-    std::atomic<qsizetype> bytes{0};
-    AudioCapturing::ChunkHandler handler() {
-        return [this](QByteArray chunk) { bytes += chunk.size(); };
-    }
-};
+// Counts the bytes the chunk handler receives on the capture thread.
+AudioCapturing::ChunkHandler counter(std::atomic<qsizetype>& bytes) {
+    return [&bytes](QByteArray chunk) { bytes += chunk.size(); };
+}
 
 } // namespace
 
@@ -49,10 +45,11 @@ class AudioCapturePulseTest : public QObject {
         return m_server.pactl({"list", "short", "source-outputs"}, &streams) && !streams.trimmed().isEmpty();
     }
     // Starts the service and feeds silence until it has delivered a first chunk.
-    bool recordsFrom(AudioCaptureService& service, Recording& recording, test::MicrophoneFeeder& feeder) {
-        test::run(service.start(recording.handler()));
+    bool recordsFrom(AudioCaptureService& service, std::atomic<qsizetype>& bytes,
+                     test::MicrophoneFeeder& feeder) {
+        test::run(service.start(counter(bytes)));
         feeder.play(test::stereoSilence(0.5), true);
-        return test::waitUntil([&] { return recording.bytes > 0; }, 5s);
+        return test::waitUntil([&] { return bytes > 0; }, 5s);
     }
 
 private slots:
@@ -63,13 +60,12 @@ private slots:
 
     void catalogFollowsPluggingAndNeverOffersAMonitor() {
         AudioInputBackendPulse backend({m_server.address(), 3000ms});
-        QCOMPARE(AudioInputDevice::availableDevices(backend), QList<AudioInputDevice>({{"vmic", "VirtualMic"}}));
+        const AudioInputDevice vmic{"vmic", "VirtualMic"};
+        QCOMPARE(AudioInputDevice::availableDevices(backend), QList{vmic});
         const int usb = m_server.addPipeMicrophone("usb", "USB");
-        QVERIFY(usb >= 0);
-        QCOMPARE(AudioInputDevice::availableDevices(backend),
-                 QList<AudioInputDevice>({{"usb", "USB"}, {"vmic", "VirtualMic"}}));
+        QCOMPARE(AudioInputDevice::availableDevices(backend), QList({AudioInputDevice{"usb", "USB"}, vmic}));
         QVERIFY(m_server.unloadModule(usb));
-        QCOMPARE(AudioInputDevice::availableDevices(backend), QList<AudioInputDevice>({{"vmic", "VirtualMic"}}));
+        QCOMPARE(AudioInputDevice::availableDevices(backend), QList{vmic});
     }
 
     void tapGetsExactBuffersInTheSourcesOwnFormatUntilStop_data() {
@@ -95,36 +91,29 @@ private slots:
         std::vector<float> fed(size_t(3 * 1024 + 100) * channels);
         for (size_t i = 0; i < fed.size(); ++i)
             fed[i] = float((i / channels * (i % channels + 1)) % 2000) / 2000.0f - 0.5f;
-        std::mutex mutex;
-        std::vector<float> received; // interleaved again
-        bool misshapen = false;
+        std::vector<float> received;          // interleaved again; read once the stream is closed
+        std::atomic<size_t> receivedCount{0}; // what the test may watch meanwhile
+        std::atomic<bool> misshapen = false;
         const auto mainThread = std::this_thread::get_id();
         backend.installTap(1024, format, [&](const AudioPCMBuffer& buffer) {
-            std::lock_guard lock(mutex);
-            misshapen = misshapen || buffer.frameLength != 1024 || buffer.channelCount != channels ||
-                        buffer.sampleRate != rate || std::this_thread::get_id() == mainThread;
+            misshapen = misshapen || buffer.frameLength != 1024 || buffer.sampleRate != rate ||
+                        std::this_thread::get_id() == mainThread;
             for (int i = 0; i < buffer.frameLength; ++i)
                 for (int c = 0; c < buffer.channelCount; ++c)
                     received.push_back(buffer.channelData[c][i]);
+            receivedCount = received.size();
         });
         QString message;
         QVERIFY2(backend.start(&message), qPrintable(message));
         test::MicrophoneFeeder feeder(m_server.fifoPath(source.isEmpty() ? "vmic" : source), rate, channels);
         feeder.play(fed);
         const size_t expected = size_t(3 * 1024 * channels); // the last 100 frames wait for a full buffer
-        const auto arrived = [&] {
-            std::lock_guard lock(mutex);
-            return received.size() >= expected;
-        };
-        QVERIFY(feeder.waitUntilDone(10s) && test::waitUntil(arrived, 5s));
+        QVERIFY(feeder.waitUntilDone(10s) && test::waitUntil([&] { return receivedCount >= expected; }, 5s));
         backend.stop();
         QVERIFY(test::waitUntil([&] { return !serverHasRecordStreams(); }, 5s));
         if (module >= 0) QVERIFY(m_server.unloadModule(module));
-
-        std::lock_guard lock(mutex);
         QVERIFY(!misshapen);
-        QCOMPARE(received.size(), expected);
-        QVERIFY(std::equal(received.begin(), received.end(), fed.begin()));
+        QVERIFY(received == std::vector<float>(fed.begin(), fed.begin() + qsizetype(expected)));
     }
 
     void startFailureNamesItsCause_data() {
@@ -135,9 +124,10 @@ private slots:
         const QString notFound = AudioInputDeviceError(Device::deviceNotFound).description();
         QTest::newRow("unplugged microphone") << "unplugged" << true << notFound;
         QTest::newRow("monitor chosen as microphone") << "speakers.monitor" << true << notFound;
-        QTest::newRow("no server")
-            << QString() << false
-            << AudioCaptureError(AudioCaptureError::Case::engineStartFailed, "Connection refused").description();
+        QTest::newRow("no server") << QString() << false
+                                   << AudioCaptureError(AudioCaptureError::Case::engineStartFailed,
+                                                        "Connection refused")
+                                          .description();
         // A chosen microphone asks the server first: its error code.
         QTest::newRow("no server to ask for the microphone")
             << "vmic" << false << AudioInputDeviceError(Device::coreAudio, 6).description();
@@ -147,9 +137,10 @@ private slots:
         QFETCH(bool, serverUp);
         QFETCH(QString, message);
         m_microphone = microphone;
-        auto service = makeService(nullptr, serverUp ? QString() : "unix:" + m_environment.root() + "/none/native");
-        Recording recording;
-        QCOMPARE(test::failureOf(service->start(recording.handler())), message);
+        auto service =
+            makeService(nullptr, serverUp ? QString() : "unix:" + m_environment.root() + "/none/native");
+        std::atomic<qsizetype> bytes{0};
+        QCOMPARE(test::failureOf(service->start(counter(bytes))), message);
         QVERIFY(!service->isRecording());
     }
 
@@ -164,46 +155,40 @@ private slots:
         QVERIFY(!backend.isStreaming());
     }
 
-    void unpluggedMicrophoneEndsTheStreamInsteadOfMovingIt() {
+    void recordingEndsWhenItsSourceGoesAndNeverMovesElsewhere_data() {
+        QTest::addColumn<bool>("serverKilled"); // else the microphone is unplugged
+        QTest::newRow("microphone unplugged") << false;
+        QTest::newRow("server killed") << true; // last: the server does not come back
+    }
+    void recordingEndsWhenItsSourceGoesAndNeverMovesElsewhere() {
+        QFETCH(bool, serverKilled);
         const int module = m_server.addPipeMicrophone("headset", "Headset");
         QVERIFY(module >= 0);
-        AudioInputBackendPulse* backend = nullptr;
-        auto service = makeService(&backend);
         m_microphone = "headset";
-        Recording recording;
-        test::MicrophoneFeeder feeder(m_server.fifoPath("headset"));
-        QVERIFY(recordsFrom(*service, recording, feeder));
-        QVERIFY(m_server.unloadModule(module));
-        QVERIFY(test::waitUntil([&] { return !backend->isStreaming(); }, 5s)); // not on "vmic" now
-        service->stop();
-
-        // The engine records again, from the default microphone.
-        m_microphone.clear();
-        Recording again;
-        test::MicrophoneFeeder vmic(m_server.microphoneFifo());
-        QVERIFY(recordsFrom(*service, again, vmic));
-        service->stop();
-    }
-
-    // Last: the server does not come back.
-    void serverKilledWhileRecordingStopsPromptly() {
         AudioInputBackendPulse* backend = nullptr;
         auto service = makeService(&backend);
-        m_microphone.clear();
-        Recording recording;
-        test::MicrophoneFeeder feeder(m_server.microphoneFifo());
-        QVERIFY(recordsFrom(*service, recording, feeder));
-
-        m_server.kill();
-        QVERIFY(test::waitUntil([&] { return !backend->isStreaming(); }, 5s));
+        std::atomic<qsizetype> bytes{0};
+        test::MicrophoneFeeder feeder(m_server.fifoPath("headset"));
+        QVERIFY(recordsFrom(*service, bytes, feeder));
+        if (serverKilled)
+            m_server.kill();
+        else
+            QVERIFY(m_server.unloadModule(module));
+        QVERIFY(test::waitUntil([&] { return !backend->isStreaming(); }, 5s)); // not on "vmic" now
         feeder.stop();
         service->stop(); // returns: a hang here fails the test by its time limit
         QVERIFY(!service->isRecording());
-        const qsizetype heard = recording.bytes;
-        const auto error = test::runExpectingError<AudioCaptureError>(service->start(recording.handler()));
+
+        m_microphone.clear();
+        test::MicrophoneFeeder vmic(m_server.microphoneFifo());
+        std::atomic<qsizetype> again{0};
+        if (!serverKilled) {
+            QVERIFY(recordsFrom(*service, again, vmic)); // the engine records again, from the default
+            return;
+        }
+        const auto error = test::runExpectingError<AudioCaptureError>(service->start(counter(again)));
         QVERIFY(error && error->kind() == AudioCaptureError::Case::engineStartFailed);
         QVERIFY(AudioInputDevice::availableDevices(service->engine()).isEmpty());
-        QCOMPARE(recording.bytes, heard);
     }
 };
 

@@ -29,7 +29,8 @@ const QString deepSeekKey = QStringLiteral("sk-pipeline-deepseek");
 // checked where it is written.
 QString messageOf(const QJsonObject& error) {
     using Coordinator = DictationCoordinatorError::Case;
-    if (error["coordinator"] == "timedOut") return DictationCoordinatorError(Coordinator::timedOut).description();
+    if (error["coordinator"] == "timedOut")
+        return DictationCoordinatorError(Coordinator::timedOut).description();
     if (error["coordinator"] == "missingOpenAIKey")
         return DictationCoordinatorError(Coordinator::missingOpenAIKey).description();
     if (error["transcription"] == "connectionClosed")
@@ -109,7 +110,8 @@ private slots:
             QVERIFY(QTest::qWaitFor(
                 [&] {
                     return !server.sessions.isEmpty() &&
-                           (untilClosed ? server.sessions.first().closed : server.sessions.first().frameCount > 1);
+                           (untilClosed ? server.sessions.first().closed
+                                        : server.sessions.first().frameCount > 1);
                 },
                 10000));
             speak(1, 5);
@@ -119,8 +121,9 @@ private slots:
             QCOMPARE(rig.state.phase(), DictationPhase::recording()); // only the user ends a recording
             rig.coordinator.toggleDictation();
         }
-        const DictationPhase end = row.contains("error") ? DictationPhase::error(messageOf(row["error"].toObject()))
-                                                         : DictationPhase::success();
+        const DictationPhase end = row.contains("error")
+                                       ? DictationPhase::error(messageOf(row["error"].toObject()))
+                                       : DictationPhase::success();
         QVERIFY2(reaches(end), qPrintable(rig.state.phase().message()));
 
         QCOMPARE(microphone.starts, records ? 1 : 0);
@@ -147,7 +150,8 @@ private slots:
             [&] {
                 return std::all_of(server.sessions.cbegin(), server.sessions.cend(),
                                    [](const fake::RecordedSession& session) { return session.closed; }) &&
-                       !microphone.isRecording() && !rig.coordinator.hasSession() && !rig.coordinator.isStarting();
+                       !microphone.isRecording() && !rig.coordinator.hasSession() &&
+                       !rig.coordinator.isStarting();
             },
             5000));
     }
