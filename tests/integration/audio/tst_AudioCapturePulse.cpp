@@ -118,28 +118,26 @@ private slots:
 
     void startFailureNamesItsCause_data() {
         QTest::addColumn<QString>("microphone");
-        QTest::addColumn<bool>("serverUp");
+        QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("message");
         using Device = AudioInputDeviceError::Case;
         const QString notFound = AudioInputDeviceError(Device::deviceNotFound).description();
-        QTest::newRow("unplugged microphone") << "unplugged" << true << notFound;
-        QTest::newRow("monitor chosen as microphone") << "speakers.monitor" << true << notFound;
-        QTest::newRow("no server") << QString() << false
-                                   << AudioCaptureError(AudioCaptureError::Case::engineStartFailed,
-                                                        "Connection refused")
-                                          .description();
+        const QString none = "unix:" + m_environment.root() + "/none/native";
+        QTest::newRow("unplugged microphone") << "unplugged" << m_server.address() << notFound;
+        QTest::newRow("monitor chosen as microphone") << "speakers.monitor" << m_server.address() << notFound;
+        const AudioCaptureError refused(AudioCaptureError::Case::engineStartFailed, "Connection refused");
+        QTest::newRow("no server") << QString() << none << refused.description();
         // A chosen microphone asks the server first: its error code.
         QTest::newRow("no server to ask for the microphone")
-            << "vmic" << false << AudioInputDeviceError(Device::coreAudio, 6).description();
+            << "vmic" << none << AudioInputDeviceError(Device::coreAudio, 6).description();
     }
     void startFailureNamesItsCause() {
         QFETCH(QString, microphone);
-        QFETCH(bool, serverUp);
+        QFETCH(QString, server);
         QFETCH(QString, message);
         m_microphone = microphone;
-        auto service =
-            makeService(nullptr, serverUp ? QString() : "unix:" + m_environment.root() + "/none/native");
         std::atomic<qsizetype> bytes{0};
+        const auto service = makeService(nullptr, server);
         QCOMPARE(test::failureOf(service->start(counter(bytes))), message);
         QVERIFY(!service->isRecording());
     }
