@@ -61,9 +61,8 @@ void PulseAudioServer::kill() {
 bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
     stop();
     ::signal(SIGPIPE, SIG_IGN); // a server that dies while we write must not take the test with it
-    m_stop = false;
     m_done = false;
-    m_thread = std::thread([this, frames = std::move(frames), repeat] {
+    m_thread = std::jthread([this, frames = std::move(frames), repeat](std::stop_token stopping) {
         using Clock = std::chrono::steady_clock;
         const int fd = ::open(QFile::encodeName(m_fifo).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         const qint64 frameBytes = qint64(sizeof(float)) * m_channels;
@@ -73,7 +72,7 @@ bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
         auto next = Clock::now();
         qint64 position = 0;
         m_failed = fd < 0;
-        while (!m_failed && !m_stop && position < total) {
+        while (!m_failed && !stopping.stop_requested() && position < total) {
             const ssize_t written = ::write(fd, data + position, size_t(std::min(block, total - position)));
             if (written < 0) {
                 m_failed = errno != EAGAIN && errno != EINTR;

@@ -51,7 +51,6 @@ public:
         : m_fifo(std::move(fifo))
         , m_rate(sampleRate)
         , m_channels(channelCount) {}
-    ~MicrophoneFeeder() { stop(); }
 
     // Starts writing `frames` (interleaved); with `repeat` it starts over until stop().
     bool play(std::vector<float> frames, bool repeat = false);
@@ -59,19 +58,16 @@ public:
     bool waitUntilDone(std::chrono::milliseconds limit) {
         return waitUntil([this] { return m_done.load(); }, limit) && !m_failed;
     }
-    void stop() {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
+    void stop() { m_thread = {}; } // asks the writer to stop and waits for it
     qint64 framesWritten() const { return m_framesWritten.load(); }
 
 private:
     QString m_fifo;
     int m_rate;
     int m_channels;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false}, m_done{false}, m_failed{false};
+    std::atomic<bool> m_done{false}, m_failed{false};
     std::atomic<qint64> m_framesWritten{0};
+    std::jthread m_thread; // last: it stops before what it uses goes
 };
 
 // Mandarin speech from espeak-ng as interleaved 48 kHz stereo float frames; empty with `error` set
