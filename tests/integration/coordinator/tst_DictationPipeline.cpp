@@ -127,6 +127,7 @@ private slots:
         QVERIFY2(reaches(end), qPrintable(rig.state.phase().message()));
 
         QCOMPARE(microphone.starts, records ? 1 : 0);
+        if (!records) QVERIFY(server.sessions.isEmpty());
         if (row.contains("clipboard"))
             QCOMPARE(rig.pasteboard.string(), row["clipboard"].toString());
         else
