@@ -29,21 +29,21 @@ public:
         std::lock_guard lock(m_tapMutex);
         return static_cast<bool>(m_tap);
     }
-    // Hands one buffer to the tap as the capture thread would; false when there is no tap.
+    // Hands one buffer to the tap as the capture thread would; false when there is no tap. Like a
+    // real engine: one tap call at a time, none after removal.
     bool deliver(const AudioPCMBuffer& buffer) {
-        std::lock_guard lock(m_tapMutex); // like a real engine: one tap call at a time, none after removal
-        if (!m_tap) return false;
-        m_tap(buffer);
-        return true;
+        std::lock_guard lock(m_tapMutex);
+        if (m_tap) m_tap(buffer);
+        return static_cast<bool>(m_tap);
     }
 
     // --- AudioInputBackend
     QList<AudioInputDevice> inputDevices() override { return devices; }
     bool canChooseDevice() const override { return deviceChoiceSupported; }
     AudioDeviceLookup lookUpDevice(const QString& uid) override {
-        if (lookupStatus != 0) return {lookupStatus, false};
-        return {0, std::any_of(devices.begin(), devices.end(),
-                               [&](const auto& device) { return device.uid == uid; })};
+        return {lookupStatus,
+                lookupStatus == 0 && std::any_of(devices.begin(), devices.end(),
+                                                 [&](const auto& device) { return device.uid == uid; })};
     }
     qint32 setCurrentDevice(const QString& uid) override {
         if (setDeviceStatus == 0) currentDevice = uid;
@@ -55,14 +55,10 @@ public:
         tapBufferFrames = bufferFrames;
         m_tap = std::move(tap);
     }
-    void removeTap() override {
-        std::lock_guard lock(m_tapMutex);
-        m_tap = nullptr;
-    }
+    void removeTap() override { installTap(tapBufferFrames, format, nullptr); }
     bool start(QString* errorMessage) override {
         if (startFailure && errorMessage) *errorMessage = *startFailure;
-        running = !startFailure;
-        return running;
+        return running = !startFailure;
     }
     void stop() override { running = false; }
     void reset() override { currentDevice.clear(); }

@@ -26,40 +26,29 @@
 
 namespace murmelo::test {
 
-struct PipelineOptions {
-    DictationTiming timing{std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::milliseconds(50),
-                           std::chrono::seconds(5)};
-    RefinementProviderKind refinement = RefinementProviderKind::openAI;
-    QString historyPath; // empty: history.json under the root
-    AppState::Clock clock = &QDateTime::currentDateTimeUtc;
-};
-
 struct PipelineRig {
-    // `secrets` holds the keys already; saving through `keychain` later works too.
+    // `secrets` holds the keys already; saving through `keychain` later works too. The default
+    // timing gives loopback services ample time; tests of time-outs pass shorter limits.
     PipelineRig(const QString& root, const QString& baseUrl, AudioCapturing& microphone,
-                std::shared_ptr<SecretBackendFake> secrets, const PipelineOptions& options = {})
-        : endpoints(
-              [baseUrl](const char* name) {
-                  const QByteArray variable(name);
-                  return variable == "MURMELO_OPENAI_BASE_URL" || variable == "MURMELO_DEEPSEEK_BASE_URL"
-                             ? baseUrl
-                             : QString();
-              },
-              [](const QString& line) { qWarning("%s", qPrintable(line)); })
+                std::shared_ptr<SecretBackendFake> secrets,
+                DictationTiming timing = {std::chrono::seconds(10), std::chrono::seconds(10),
+                                          std::chrono::milliseconds(50), std::chrono::seconds(5)})
+        // Both services' base URLs (the only variables read) point at the loopback services.
+        : endpoints([baseUrl](const char*) { return baseUrl; },
+                    [](const QString& line) { qWarning("%s", qPrintable(line)); })
         , defaults(root + QStringLiteral("/settings.json"))
         , settings(defaults)
         , secrets(std::move(secrets))
         , keychain(this->secrets)
         , providers(settings, keychain, &network, endpoints)
         , dictionary(root + QStringLiteral("/dictionary.json"))
-        , history(options.historyPath.isEmpty() ? root + QStringLiteral("/history.json")
-                                                : options.historyPath)
-        , state(nullptr, options.clock)
+        // In a folder of its own, so a test can put a file in its way.
+        , history(root + QStringLiteral("/history/history.json"))
         , coordinator(state, settings, dictionary, history, providers, microphone, insertion, pasteboard,
-                      options.timing) {
+                      timing) {
         settings.setUseMockProviders(false);
         settings.setSaveHistory(true);
-        settings.setRefinementProvider(options.refinement);
+        settings.setRefinementProvider(RefinementProviderKind::openAI);
     }
 
     ProviderConfiguration endpoints;
@@ -74,10 +63,10 @@ struct PipelineRig {
     AppState state;
     PasteboardFake pasteboard;
     SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{pasteboard, keyboard,
-                                   TextInsertionService::Timing{std::chrono::milliseconds(0),
-                                                                std::chrono::milliseconds(1),
-                                                                std::chrono::milliseconds(0)}};
+    TextInsertionService insertion{
+        pasteboard,
+        keyboard,
+        {std::chrono::milliseconds(0), std::chrono::milliseconds(1), std::chrono::milliseconds(0)}};
     DictationCoordinator coordinator;
 };
 

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include "TestDisplay.h"
+
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -20,34 +19,27 @@ public:
     static constexpr int rate = 48000;
     static constexpr int channels = 2;
 
-    PulseAudioServer();
-    ~PulseAudioServer();
-    PulseAudioServer(const PulseAudioServer&) = delete;
-    PulseAudioServer& operator=(const PulseAudioServer&) = delete;
-
     // Starts the server and waits (bounded) until it answers; false with `error` set otherwise.
     bool start(QString* error);
-    bool isRunning() const;
     // For clients: "unix:<socket>".
-    QString address() const;
-    // The FIFO that feeds "vmic".
+    QString address() const { return "unix:" + m_root.filePath("native"); }
+    // The FIFO that feeds a pipe-source microphone; "vmic" is the default one.
+    QString fifoPath(const QString& source) const { return m_root.filePath(source + ".fifo"); }
     QString microphoneFifo() const { return fifoPath(QStringLiteral("vmic")); }
-    QString fifoPath(const QString& sourceName) const;
-    qint64 pid() const;
 
     // Runs pactl against this server; false when it fails or takes too long.
     bool pactl(const QStringList& arguments, QString* output = nullptr) const;
-    // Adds another pipe-source microphone of float samples; returns its module index, or -1.
-    int addPipeMicrophone(const QString& sourceName, const QString& description, int sampleRate = rate,
+    // Adds a pipe-source microphone of float samples; returns its module index, or -1.
+    int addPipeMicrophone(const QString& source, const QString& description, int sampleRate = rate,
                           int channelCount = channels);
-    bool unloadModule(int index) const;
-
+    bool unloadModule(int index) const { return pactl({"unload-module", QString::number(index)}); }
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
     void kill();
 
 private:
-    QTemporaryDir m_root;
-    QProcess m_process;
+    QTemporaryDir m_root{QDir::tempPath() + "/murmelo-pulse-XXXXXX"}; // short: it holds the socket
+    ChildProcesses m_children;                                        // stopped before the folder goes
+    QProcess* m_daemon = nullptr;
 };
 
 // Writes interleaved float frames into a pipe-source FIFO at real-time pace, from its own thread, in
@@ -55,36 +47,35 @@ private:
 class MicrophoneFeeder {
 public:
     explicit MicrophoneFeeder(QString fifo, int sampleRate = PulseAudioServer::rate,
-                              int channelCount = PulseAudioServer::channels);
-    ~MicrophoneFeeder();
-    MicrophoneFeeder(const MicrophoneFeeder&) = delete;
-    MicrophoneFeeder& operator=(const MicrophoneFeeder&) = delete;
+                              int channelCount = PulseAudioServer::channels)
+        : m_fifo(std::move(fifo))
+        , m_rate(sampleRate)
+        , m_channels(channelCount) {}
 
     // Starts writing `frames` (interleaved); with `repeat` it starts over until stop().
     bool play(std::vector<float> frames, bool repeat = false);
     // Waits (bounded) until everything was written; false on time-out or write failure.
-    bool waitUntilDone(std::chrono::milliseconds limit);
-    void stop();
+    bool waitUntilDone(std::chrono::milliseconds limit) {
+        return waitUntil([this] { return m_done.load(); }, limit) && !m_failed;
+    }
+    void stop() { m_thread = {}; } // asks the writer to stop and waits for it
     qint64 framesWritten() const { return m_framesWritten.load(); }
-    bool failed() const { return m_failed.load(); }
 
 private:
-    void run(std::vector<float> frames, bool repeat);
-
     QString m_fifo;
     int m_rate;
     int m_channels;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_done{false};
-    std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_done{false}, m_failed{false};
     std::atomic<qint64> m_framesWritten{0};
+    std::jthread m_thread; // last: it stops before what it uses goes
 };
 
 // Mandarin speech from espeak-ng as interleaved 48 kHz stereo float frames; empty with `error` set
 // when the tools fail.
 std::vector<float> mandarinSpeech(const QString& text, QString* error);
 // `seconds` of silence as interleaved stereo frames.
-std::vector<float> stereoSilence(double seconds);
+inline std::vector<float> stereoSilence(double seconds) {
+    return std::vector<float>(size_t(seconds * PulseAudioServer::rate) * PulseAudioServer::channels, 0.0f);
+}
 
 } // namespace murmelo::test

@@ -1,6 +1,2 @@
-murmelo_add_test(tst_DictationEndToEnd LABEL integration SOURCES coordinator/tst_DictationEndToEnd.cpp
+murmelo_add_test(tst_DictationPipeline LABEL integration SOURCES coordinator/tst_DictationPipeline.cpp
   LIBS murmelo_fakes murmelo_fake_services)
-murmelo_add_test(tst_DictationFaults LABEL integration SOURCES coordinator/tst_DictationFaults.cpp
-  LIBS murmelo_fakes murmelo_fake_services)
-murmelo_add_test(tst_DictationAudioServerDies LABEL integration SOURCES coordinator/tst_DictationAudioServerDies.cpp
-  LIBS murmelo_platform murmelo_fakes murmelo_fake_services)

@@ -1,0 +1,162 @@
+// Whole dictations through the real coordinator and providers against the loopback services, one
+// row of pipeline_cases.json per outcome: what the user sees, what reaches the clipboard, the
+// target window and the history, which key went where, and that nothing outlives the dictation.
+#include "AsyncTest.h"
+#include "AudioCapturingFake.h"
+#include "FakeServices.h"
+#include "PipelineRig.h"
+#include "TestEnvironment.h"
+#include "dictation/DictationCoordinatorError.h"
+#include "refinement/RefinementProviderError.h"
+#include "transcription/TranscriptionProviderError.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <algorithm>
+#include <thread>
+
+using namespace murmelo;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString openAIKey = QStringLiteral("sk-pipeline-openai");
+const QString deepSeekKey = QStringLiteral("sk-pipeline-deepseek");
+
+// The product's own error a row names: rows say which error reaches the user; its wording is
+// checked where it is written.
+QString messageOf(const QJsonObject& error) {
+    using Coordinator = DictationCoordinatorError::Case;
+    if (error["coordinator"] == "timedOut")
+        return DictationCoordinatorError(Coordinator::timedOut).description();
+    if (error["coordinator"] == "missingOpenAIKey")
+        return DictationCoordinatorError(Coordinator::missingOpenAIKey).description();
+    if (error["transcription"] == "connectionClosed")
+        return TranscriptionProviderError(TranscriptionProviderError::Case::connectionClosed).description();
+    if (error.contains("refinementStatus"))
+        return RefinementProviderError::httpStatus(error["refinementStatus"].toInt()).description();
+    return NetworkError(error["network"].toInt()).description();
+}
+
+// 100 ms of 24 kHz PCM16, each chunk different so a lost or reordered one shows.
+QByteArray chunk(int i) {
+    return QByteArray(4800, char('a' + i));
+}
+
+QByteArray audioHeardBy(const fake::RecordedSession& session) {
+    QByteArray audio;
+    for (const fake::RecordedFrame& frame : session.frames) {
+        const QJsonObject event = QJsonDocument::fromJson(frame.data).object();
+        if (event["type"] == "input_audio_buffer.append")
+            audio += QByteArray::fromBase64(event["audio"].toString().toLatin1());
+    }
+    return audio;
+}
+
+} // namespace
+
+class DictationPipelineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void dictationEndsAsTheUserMustSeeItAndLeavesNothingOpen_data() {
+        test::rowsFromJson(QFINDTESTDATA("coordinator/pipeline_cases.json"));
+    }
+    void dictationEndsAsTheUserMustSeeItAndLeavesNothingOpen() {
+        QFETCH(QJsonObject, row);
+        test::TestEnvironment environment;
+        environment.unset("OPENAI_API_KEY");
+        environment.unset("DEEPSEEK_API_KEY");
+        fake::FakeServices server;
+        QVERIFY(server.listen());
+        QString error;
+        const auto script = fake::Script::fromJson(row["script"].toObject(), &error);
+        QVERIFY2(script, qPrintable(error));
+        server.script = *script;
+
+        AudioCapturingFake microphone;
+        // Time-outs of a few seconds, not the product's 35 s and 20 s.
+        test::PipelineRig rig(environment.root(), server.baseUrl().toString(), microphone,
+                              std::make_shared<SecretBackendFake>(), DictationTiming{2s, 2s, 50ms, 1s});
+        rig.keychain.save(openAIKey, CredentialKind::openAI);
+        rig.keychain.save(deepSeekKey, CredentialKind::deepSeek);
+        rig.secrets->reachable = !row["keyringLocked"].toBool(); // locked: holds the keys, gives none out
+        rig.keyboard.available = !row["noSyntheticInput"].toBool();
+        const bool deepSeek = row["refinement"] == "deepSeek";
+        if (deepSeek) rig.settings.setRefinementProvider(RefinementProviderKind::deepSeek);
+        if (row["historyBlocked"].toBool()) test::writeFile(environment.root() + "/history", "in the way");
+        const auto reaches = [&](const DictationPhase& phase) {
+            return QTest::qWaitFor([&] { return rig.state.phase() == phase; }, 15000);
+        };
+
+        rig.coordinator.toggleDictation();
+        const bool records = row["records"].toBool(true);
+        QByteArray spoken;
+        if (records) {
+            QVERIFY(reaches(DictationPhase::recording()));
+            const auto speak = [&](int from, int to) {
+                // From a thread of its own, as the capture thread does, never waiting for the network.
+                std::thread([&] {
+                    for (int i = from; i < to; ++i)
+                        microphone.deliver(chunk(i));
+                }).join();
+                for (int i = from; i < to; ++i)
+                    spoken += chunk(i);
+            };
+            speak(0, 1);
+            const bool untilClosed = row["untilClosed"].toBool();
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return !server.sessions.isEmpty() &&
+                           (untilClosed ? server.sessions.first().closed
+                                        : server.sessions.first().frameCount > 1);
+                },
+                10000));
+            speak(1, 5);
+            const QString partial = row["partial"].toString();
+            if (!partial.isEmpty())
+                QVERIFY(QTest::qWaitFor([&] { return rig.state.partialTranscript() == partial; }, 10000));
+            QCOMPARE(rig.state.phase(), DictationPhase::recording()); // only the user ends a recording
+            rig.coordinator.toggleDictation();
+        }
+        const DictationPhase end = row.contains("error")
+                                       ? DictationPhase::error(messageOf(row["error"].toObject()))
+                                       : DictationPhase::success();
+        QVERIFY2(reaches(end), qPrintable(rig.state.phase().message()));
+
+        QCOMPARE(microphone.starts, records ? 1 : 0);
+        if (!records) QVERIFY(server.sessions.isEmpty());
+        if (row.contains("clipboard"))
+            QCOMPARE(rig.pasteboard.string(), row["clipboard"].toString());
+        else
+            QVERIFY(rig.pasteboard.operations.isEmpty()); // no partial transcript passed off as the text
+        QCOMPARE(rig.keyboard.postAttempts, row["pastes"].toInt());
+        if (row.contains("kept")) QCOMPARE(test::run(rig.history.allEntries()).size(), row["kept"].toInt());
+        for (const fake::RecordedSession& session : server.sessions)
+            QCOMPARE(session.authorization, ("Bearer " + openAIKey).toUtf8());
+        QCOMPARE(server.requests.size(), row.contains("refinedAt") ? 1 : 0);
+        if (row.contains("refinedAt")) {
+            QCOMPARE(server.requests.first().target, row["refinedAt"].toString().toUtf8());
+            QCOMPARE(server.requests.first().headers.value("authorization"),
+                     ("Bearer " + (deepSeek ? deepSeekKey : openAIKey)).toUtf8());
+        }
+        if (end == DictationPhase::success()) QCOMPARE(audioHeardBy(server.sessions.first()), spoken);
+        QCOMPARE(rig.secrets->items.size(), 2); // no failure loses a stored key
+
+        // No microphone, realtime socket or per-dictation object outlives the dictation. (The HTTP
+        // connection may stay in the shared network session's pool; it belongs to no dictation.)
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(server.sessions.cbegin(), server.sessions.cend(),
+                                   [](const fake::RecordedSession& session) { return session.closed; }) &&
+                       !microphone.isRecording() && !rig.coordinator.hasSession() &&
+                       !rig.coordinator.isStarting();
+            },
+            5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(DictationPipelineTest)
+#include "tst_DictationPipeline.moc"
