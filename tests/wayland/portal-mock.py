@@ -64,8 +64,7 @@ class PortalMock:
             sender = message.get_sender()[1:].replace('.', '_')
             path = '%s/request/%s/%s' % (DESKTOP, sender, options['handle_token'])
             self.send(low.MethodReturnMessage(message), 'o', path)
-            session = '%s/session/%s/%s' % (DESKTOP, sender, options.get('session_handle_token')) \
-                if member == 'CreateSession' else args[0]
+            session = path.replace('/request/', '/session/') if member == 'CreateSession' else args[0]
             answer = low.SignalMessage(path, PORTAL + 'Request', 'Response')
         else:
             path, session = args[0], args[1]
