@@ -202,7 +202,7 @@ private slots:
         QVERIFY(!terminal.isEmpty() && !editor.isEmpty());
         TextInsertionService service(*m_pasteboard, *m_keyboard);
         QString expected;
-        for (int paste = 0; paste < 5; ++paste) {
+        for (int paste = 0; paste < 10; ++paste) {
             QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
             expected += "echo 你好";
             QVERIFY2(test::waitUntil([&] { return textOf(editor) == expected; }, 10s),
@@ -265,16 +265,14 @@ private slots:
         const auto shortcut = row["shift"].toBool() ? PasteShortcut::controlShift : PasteShortcut::control;
         const QString keys = row["keys"].toString();
         mock("SetResponse", {"Start", row["startAnswer"].toInt()});
-        auto secrets = std::make_shared<SecretBackendFake>();
-        secrets->items.insert(tokenKey, "from a newer portal"); // version 1 neither presents nor drops it
+        const auto secrets = std::make_shared<SecretBackendFake>();
         const auto keyboard = SyntheticKeyboardPortal::createIfSupported(secrets, bus(), quick);
-        QVERIFY(keyboard && !keyboard->postPasteShortcut(shortcut)); // not started yet
+        QVERIFY(keyboard);
         QCOMPARE(started(*keyboard), row["startAnswer"].toInt() == 0);
         if (row["endedByTheDesktop"].toBool()) mock("CloseSessions");
         QTRY_COMPARE_WITH_TIMEOUT(keyboard->isAvailable(), !keys.isEmpty(), 5000);
         QCOMPARE(keyboard->postPasteShortcut(shortcut), !keys.isEmpty());
         QCOMPARE(mock("Log").filter("Keysym ").join(", ").remove("Keysym "), keys);
-        QCOMPARE(secrets->items.value(tokenKey), QByteArray("from a newer portal"));
     }
 
     // With the installed portal gone, the mock takes its name as a newer portal, whose tokens grow
