@@ -8,7 +8,7 @@
 # Tests steer it through com.murmelo.test.PortalMock; every call answers with a list of strings.
 # SetResponse(method, code): that request method answers `code` from now on (-1: never, as a
 # dialog nobody answers). Press(id): a shortcut goes down and up in every session that bound it.
-# CloseSessions(): the desktop ends every session. Log(): what clients did since the last Log().
+# CloseSessions(): the desktop ends every session. Log(): what clients did since the last Reset().
 # The log names shortcuts by their triggers ("Bind CTRL+ALT+space", "Close CTRL+ALT+space").
 import dbus
 import dbus.lowlevel as low
@@ -97,13 +97,8 @@ def close_sessions():  # sessions of the installed portal only
     sessions.clear()
 
 
-def take_log():
-    taken = log[:]
-    log.clear()
-    return taken
-
-
-CONTROLS = {'SetResponse': codes.__setitem__, 'Press': press, 'CloseSessions': close_sessions, 'Log': take_log}
+CONTROLS = {'SetResponse': codes.__setitem__, 'Press': press, 'CloseSessions': close_sessions, 'Log': lambda: log,
+            'Reset': log.clear}
 
 if __name__ == '__main__':
     DBusGMainLoop(set_as_default=True)
