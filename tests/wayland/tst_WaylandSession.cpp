@@ -80,16 +80,13 @@ class WaylandSessionTest : public QObject {
         test::writeFile(config, "xwayland disable\noutput HEADLESS-1 resolution 1280x720\n");
         const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
         QFile::setPermissions(root(), owner | QFile::ExeOther);
-        QFile::setPermissions(folder, owner);
         QFile::setPermissions(config, owner | QFile::ReadOther);
         // sway gets an environment of its own. Changing the user clears the parent-death signal;
         // setpriv sets it again after.
+        const QString wlroots = "WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman";
         QStringList arguments{"--pdeathsig=TERM", "env", "-i", "PATH=" + qEnvironmentVariable("PATH")};
-        arguments << "HOME=" + folder << "XDG_RUNTIME_DIR=" + folder << "WLR_BACKENDS=headless";
-        arguments << "WLR_LIBINPUT_NO_DEVICES=1"
-                  << "WLR_RENDERER=pixman"
-                  << "sway"
-                  << "-c" << config;
+        arguments << "HOME=" + folder << "XDG_RUNTIME_DIR=" + folder << wlroots.split(' ');
+        arguments += QStringList{"sway", "-c", config};
         if (::geteuid() == 0) {
             [[maybe_unused]] const int owned = ::chown(QFile::encodeName(folder).constData(), 65534, 65534);
             arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments;
