@@ -4,13 +4,12 @@
 
 #include <QStringList>
 
-#include <vector>
+#include <optional>
 
 namespace murmelo {
 
 // Controls: whether input may be posted, whether posting works, whether a modifier is held, the
-// focused window's classes.
-// Records: pastes, their shortcuts and whether a modifier was held.
+// focused window's classes. Records: the pastes and the shortcut of the last one.
 class SyntheticKeyboardFake final : public SyntheticKeyboard {
 public:
     bool available = true;
@@ -20,7 +19,7 @@ public:
 
     int pastes = 0; // successful posts
     int postAttempts = 0;
-    std::vector<PasteShortcut> shortcuts; // of every attempt, in order
+    std::optional<PasteShortcut> pasted;
     bool postedWhileHeld = false;
 
     bool isAvailable() const override { return available; }
@@ -28,9 +27,9 @@ public:
     QStringList focusedWindowClasses() const override { return focusedClasses; }
     bool postPasteShortcut(PasteShortcut shortcut) override {
         ++postAttempts;
-        shortcuts.push_back(shortcut);
         if (!available || !postSucceeds) return false;
         ++pastes;
+        pasted = shortcut;
         postedWhileHeld = modifierHeld;
         return true;
     }
