@@ -8,14 +8,14 @@
 
 namespace murmelo {
 
-// Controls: whether input may be posted, whether posting works, whether a modifier is held, the
-// focused window's classes. Records: the pastes and the shortcut of the last one.
+// Controls: whether input may be posted, whether posting works, how long a modifier stays held,
+// the focused window's classes then and after. Records: the pastes and the shortcut of the last one.
 class SyntheticKeyboardFake final : public SyntheticKeyboard {
 public:
     bool available = true;
     bool postSucceeds = true;
-    bool modifierHeld = false;
-    QStringList focusedClasses;
+    mutable int heldPolls = 0; // isModifierHeld() answers true this many times
+    QStringList focusedClasses, classesWhileHeld;
 
     int pastes = 0; // successful posts
     int postAttempts = 0;
@@ -23,14 +23,14 @@ public:
     bool postedWhileHeld = false;
 
     bool isAvailable() const override { return available; }
-    bool isModifierHeld() const override { return modifierHeld; }
-    QStringList focusedWindowClasses() const override { return focusedClasses; }
+    bool isModifierHeld() const override { return heldPolls > 0 && heldPolls--; }
+    QStringList focusedWindowClasses() const override { return heldPolls > 0 ? classesWhileHeld : focusedClasses; }
     bool postPasteShortcut(PasteShortcut shortcut) override {
         ++postAttempts;
         if (!available || !postSucceeds) return false;
         ++pastes;
         pasted = shortcut;
-        postedWhileHeld = modifierHeld;
+        postedWhileHeld = heldPolls > 0;
         return true;
     }
 };
