@@ -39,56 +39,6 @@ QString artifacts() {
     return directory;
 }
 
-// The built murmelo as a user starts it on `display` (in its private folders), on the real
-// providers against `services` with history on, its key in the keyring on `bus`. Its standard
-// error goes to the artefacts.
-class Murmelo {
-public:
-    Murmelo(test::TestDisplay& display, const QString& pulseServer, const fake::FakeServices& services,
-            const QString& bus)
-        : m_environment(display.environment())
-        , m_display(display) {
-        test::writeFile(m_environment.value("XDG_CONFIG_HOME") + "/Murmelo/settings.json",
-                        R"({"settings.useMockProviders": false, "settings.refinementProvider": "openAI",
-                            "settings.saveHistory": true})");
-        m_environment.insert("PULSE_SERVER", pulseServer);
-        m_environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
-        m_environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-        m_environment.insert("QT_QPA_PLATFORM", "xcb");
-        m_environment.insert("MURMELO_SESSION", "x11");
-        for (const char* name : {"OPENAI_API_KEY", "DEEPSEEK_API_KEY"})
-            m_environment.remove(name);
-    }
-
-    // Starts it and waits until its tray icon's window exists.
-    bool start() {
-        m_process = m_children.startAndWait(
-            m_environment, artifacts(), program(), {},
-            [&] {
-                return m_display.run("xdotool", {"search", "--class", "^murmelo$"}, nullptr, 3s);
-            },
-            15s);
-        return m_process;
-    }
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
-    // `murmelo --toggle`, the command a desktop shortcut runs, next to the running one.
-    bool toggle() const { return test::runToEnd(m_environment, program(), {"--toggle"}, nullptr, 10s); }
-
-    // Whether the overlay shows `title` (a regular expression) after "Murmelo — ".
-    bool overlayShows(const QString& title) const {
-        return m_display.run("xdotool", {"search", "--onlyvisible", "--name", "^Murmelo — " + title + "$"},
-                             nullptr, 3s);
-    }
-
-private:
-    static QString program() { return qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo"; }
-
-    QProcessEnvironment m_environment;
-    test::TestDisplay& m_display;
-    test::ChildProcesses m_children;
-    QProcess* m_process = nullptr;
-};
-
 // Labels and buttons of `page` that a user can see but that do not get the room they need, stick
 // out of the window, or lie outside the viewport of a scroll area around them.
 QStringList clippedIn(QWidget* page, QWidget* window) {
@@ -181,18 +131,42 @@ private slots:
         // Real services take a while to answer; an instant one would paste while the hotkey's own
         // grab still keeps the target window unfocused, which no user meets.
         services.script.realtime.delayMs = 400;
-        Murmelo murmelo(display, m_audio.address(), services, m_keyring->busAddress());
         test::PasteTarget target(display);
         QVERIFY(target.start());
-        QVERIFY(murmelo.start());
-        QVERIFY(!murmelo.overlayShows(".*")); // idle: hidden
-        const auto toggle = [&] {
-            return xtest ? display.run("xdotool", {"key", "ctrl+alt+space"}) : murmelo.toggle();
+
+        // The built murmelo as a user starts it, in the display's private folders, on the real
+        // providers with history on, its key in the keyring. Its standard error goes to the artefacts.
+        QProcessEnvironment environment = display.environment();
+        test::writeFile(environment.value("XDG_CONFIG_HOME") + "/Murmelo/settings.json",
+                        R"({"settings.useMockProviders": false, "settings.refinementProvider": "openAI",
+                            "settings.saveHistory": true})");
+        environment.insert("PULSE_SERVER", m_audio.address());
+        environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", m_keyring->busAddress());
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("MURMELO_SESSION", "x11");
+        environment.remove("OPENAI_API_KEY");
+        environment.remove("DEEPSEEK_API_KEY");
+        const QString murmelo = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo";
+        test::ChildProcesses children;
+        const auto trayIcon = [&] {
+            return display.run("xdotool", {"search", "--class", "^murmelo$"}, nullptr, 3s);
+        };
+        QProcess* running = children.startAndWait(environment, artifacts(), murmelo, {}, trayIcon, 15s);
+        QVERIFY(running);
+        const auto overlayShows = [&](const QString& title) { // a regular expression after "Murmelo — "
+            return display.run("xdotool", {"search", "--onlyvisible", "--name", "^Murmelo — " + title + "$"},
+                               nullptr, 3s);
+        };
+        QVERIFY(!overlayShows(".*")); // idle: hidden
+        const auto toggle = [&] {     // as the hotkey, or as the command a desktop shortcut runs
+            return xtest ? display.run("xdotool", {"key", "ctrl+alt+space"})
+                         : test::runToEnd(environment, murmelo, {"--toggle"}, nullptr, 10s);
         };
 
         QVERIFY(toggle());
         QVERIFY(test::waitUntil([&] { return microphoneOpen(); }, 10s, 20ms));
-        QVERIFY(test::waitUntil([&] { return murmelo.overlayShows(".+"); }, 5s, 20ms));
+        QVERIFY(test::waitUntil([&] { return overlayShows(".+"); }, 5s, 20ms));
         QElapsedTimer speaking;
         speaking.start();
         QTest::qWait(2000);
@@ -211,7 +185,7 @@ private slots:
             20s, 50ms));
         QVERIFY(test::waitUntil([&] { return !microphoneOpen(); }, 5s, 20ms));
         if (!xtest) QCOMPARE(target.changes(), 0);
-        QVERIFY(murmelo.isRunning());
+        QCOMPARE(running->state(), QProcess::Running);
 
         // The socket carried the keyring's key and the speech: about its length, and not silence.
         QCOMPARE(services.sessions.size(), 1);
