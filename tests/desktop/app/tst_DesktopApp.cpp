@@ -107,10 +107,6 @@ private slots:
             .save("sk-from-keyring", CredentialKind::openAI);
     }
 
-    void cleanupTestCase() {
-        if (m_feeder) m_feeder->stop();
-    }
-
     // Some locked-down X servers have no XTEST: the text then waits on the clipboard, and the
     // dictation is toggled as a desktop shortcut would (xdotool needs XTEST).
     void dictationCarriesTheSpeechAndArrivesInTheFocusedWindow_data() {
