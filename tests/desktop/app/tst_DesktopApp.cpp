@@ -193,7 +193,7 @@ private slots:
                 audio += QByteArray::fromBase64(event.value("audio").toString().toLatin1());
         }
         const double seconds = double(audio.size()) / 2.0 / 24000.0;
-        // Recording starts a little before the overlay shows and ends a little after the press.
+        // Recording starts a little before its stream is seen open; it ends once the stop is delivered.
         QVERIFY2(seconds > stopAsked - 0.3 && seconds < stopDelivered + 0.6,
                  qPrintable(QString("%1 s of audio for %2 to %3 s of speaking")
                                 .arg(seconds)
