@@ -185,8 +185,10 @@ private slots:
 
     // The focus may sit below the window that carries WM_CLASS; a stale or useless
     // _NET_ACTIVE_WINDOW must not hide the window that really has the focus.
-    void focusedWindowClasses_data() { test::rowsFromJson(QFINDTESTDATA("system/focused_windows.json")); }
-    void focusedWindowClasses() {
+    void focusedWindowClassesLookPastChildWindowsAndAStaleActiveWindow_data() {
+        test::rowsFromJson(QFINDTESTDATA("system/focused_windows.json"));
+    }
+    void focusedWindowClassesLookPastChildWindowsAndAStaleActiveWindow() {
         QFETCH(QJsonObject, row);
         const QString active = row["active"].toString();
         // Everything below one window that goes at the end, with all it holds.

@@ -103,10 +103,10 @@ private slots:
         QVERIFY(!service.hasHotkey());
     }
 
-    void insertionDegradesToTheClipboard_data() {
+    void insertionKeepsTheTextOnTheClipboardAndPicksTheWindowsShortcut_data() {
         test::rowsFromJson(QFINDTESTDATA("system/insertion_cases.json"));
     }
-    void insertionDegradesToTheClipboard() {
+    void insertionKeepsTheTextOnTheClipboardAndPicksTheWindowsShortcut() {
         QFETCH(QJsonObject, row);
         PasteboardFake pasteboard;
         pasteboard.setString(QStringLiteral("earlier"));
