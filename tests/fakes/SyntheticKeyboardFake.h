@@ -4,34 +4,33 @@
 
 #include <QStringList>
 
-#include <vector>
+#include <optional>
 
 namespace murmelo {
 
-// Controls: whether input may be posted, whether posting works, whether a modifier is held, the
-// focused window's classes.
-// Records: pastes, their shortcuts and whether a modifier was held.
+// Controls: whether input may be posted, whether posting works, how long a modifier stays held,
+// the focused window's classes then and after. Records: the pastes and the shortcut of the last one.
 class SyntheticKeyboardFake final : public SyntheticKeyboard {
 public:
     bool available = true;
     bool postSucceeds = true;
-    bool modifierHeld = false;
-    QStringList focusedClasses;
+    mutable int heldPolls = 0; // isModifierHeld() answers true this many times
+    QStringList focusedClasses, classesWhileHeld;
 
     int pastes = 0; // successful posts
     int postAttempts = 0;
-    std::vector<PasteShortcut> shortcuts; // of every attempt, in order
+    std::optional<PasteShortcut> pasted;
     bool postedWhileHeld = false;
 
     bool isAvailable() const override { return available; }
-    bool isModifierHeld() const override { return modifierHeld; }
-    QStringList focusedWindowClasses() const override { return focusedClasses; }
+    bool isModifierHeld() const override { return heldPolls > 0 && heldPolls--; }
+    QStringList focusedWindowClasses() const override { return heldPolls > 0 ? classesWhileHeld : focusedClasses; }
     bool postPasteShortcut(PasteShortcut shortcut) override {
         ++postAttempts;
-        shortcuts.push_back(shortcut);
         if (!available || !postSucceeds) return false;
         ++pastes;
-        postedWhileHeld = modifierHeld;
+        pasted = shortcut;
+        postedWhileHeld = heldPolls > 0;
         return true;
     }
 };

@@ -6,7 +6,7 @@
 
 namespace murmelo::test {
 
-// Registers `preset`, expecting a refusal; the error, or nothing when the registration succeeded.
+// The error of registering `preset`, or nothing when the registration succeeded.
 inline std::optional<GlobalHotkeyError> registerExpectingError(GlobalHotkeyService& service,
                                                                HotkeyPreset preset,
                                                                GlobalHotkeyService::Action action) {

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QThread>
@@ -39,14 +38,13 @@ bool runToEnd(const QProcessEnvironment& environment, const QString& program, co
     process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    if (!process.waitForStarted(int(limit.count()))) return false;
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning || process.waitForFinished(0); },
-                   limit)) {
-        stopChild(process);
-        return false;
-    }
+    const bool ended =
+        process.waitForStarted(int(limit.count())) &&
+        waitUntil([&] { return process.state() == QProcess::NotRunning || process.waitForFinished(0); },
+                  limit);
+    stopChild(process);
     if (output) *output = process.readAllStandardOutput();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 qint64 monotonicNs() {
@@ -55,11 +53,9 @@ qint64 monotonicNs() {
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// --- ChildProcesses ---
-
 QProcess* ChildProcesses::start(const QProcessEnvironment& environment, const QString& logFolder,
                                 const QString& program, const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
+    QProcess* process = m_children.emplace_back(std::make_unique<QProcess>()).get();
     dieWithParent(*process);
     process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
@@ -68,8 +64,7 @@ QProcess* ChildProcesses::start(const QProcessEnvironment& environment, const QS
                                   QIODevice::Append);
     process->start(program, arguments);
     process->waitForStarted(10000);
-    m_children.push_back(std::move(process));
-    return m_children.back().get();
+    return process;
 }
 
 QProcess* ChildProcesses::startAndWait(const QProcessEnvironment& environment, const QString& logFolder,
@@ -84,27 +79,48 @@ QProcess* ChildProcesses::startAndWait(const QProcessEnvironment& environment, c
 }
 
 void ChildProcesses::stop(QProcess* process) {
-    for (auto it = m_children.begin(); it != m_children.end(); ++it) {
-        if (it->get() != process) continue;
-        stopChild(**it);
-        m_children.erase(it);
-        return;
-    }
+    for (auto it = m_children.begin(); it != m_children.end(); ++it)
+        if (it->get() == process) {
+            stopChild(*process);
+            m_children.erase(it);
+            return;
+        }
 }
 
 void ChildProcesses::stopAll() {
-    while (!m_children.empty()) {
-        stopChild(*m_children.back());
-        m_children.pop_back();
-    }
+    while (!m_children.empty())
+        stop(m_children.back().get());
 }
 
-// --- TestDisplay ---
+namespace {
+
+// Named after the variables that point at them.
+const char* const privateFolders[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                      "XDG_RUNTIME_DIR"};
+
+// A tray serves once it owns _NET_SYSTEM_TRAY_S0.
+bool trayIsOwned(const QString& display) {
+    xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    static const char name[] = "_NET_SYSTEM_TRAY_S0";
+    auto* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    auto* owner = atom ? xcb_get_selection_owner_reply(
+                             connection, xcb_get_selection_owner(connection, atom->atom), nullptr)
+                       : nullptr;
+    const bool owned = owner && owner->owner != XCB_NONE;
+    std::free(owner);
+    std::free(atom);
+    xcb_disconnect(connection);
+    return owned;
+}
+
+} // namespace
 
 TestDisplay::TestDisplay() {
-    for (const char* folder : {"home", "config", "data", "cache", "runtime"})
+    for (const char* folder : privateFolders)
         QDir(m_root.path()).mkpath(QLatin1String(folder));
-    QFile::setPermissions(m_root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(m_root.filePath("XDG_RUNTIME_DIR"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 bool TestDisplay::fail(const QString& message) {
@@ -115,11 +131,9 @@ bool TestDisplay::fail(const QString& message) {
 
 QProcessEnvironment TestDisplay::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", m_root.filePath("home"));
-    environment.insert("XDG_CONFIG_HOME", m_root.filePath("config"));
-    environment.insert("XDG_DATA_HOME", m_root.filePath("data"));
-    environment.insert("XDG_CACHE_HOME", m_root.filePath("cache"));
-    environment.insert("XDG_RUNTIME_DIR", m_root.filePath("runtime"));
+    for (const char* folder :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+        environment.insert(folder, m_root.filePath(QString::fromLatin1(folder).section('_', 1, 1).toLower()));
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
     if (!m_name.isEmpty()) environment.insert("DISPLAY", m_name);
@@ -173,24 +187,9 @@ bool TestDisplay::start(const Options& options) {
                             environment(), m_root.path(), "trayer",
                             {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
                              "--SetDockType", "true"},
-                            [&] { return trayIsOwned(); }, 15s))
+                            [&] { return trayIsOwned(m_name); }, 15s))
         return fail("trayer did not take the tray selection");
     return true;
-}
-
-bool TestDisplay::trayIsOwned() const {
-    xcb_connection_t* connection = xcb_connect(m_name.toLocal8Bit().constData(), nullptr);
-    static const char name[] = "_NET_SYSTEM_TRAY_S0";
-    auto* atom =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
-    auto* owner = atom ? xcb_get_selection_owner_reply(
-                             connection, xcb_get_selection_owner(connection, atom->atom), nullptr)
-                       : nullptr;
-    const bool owned = owner && owner->owner != XCB_NONE;
-    std::free(owner);
-    std::free(atom);
-    xcb_disconnect(connection);
-    return owned;
 }
 
 void TestDisplay::stop() {
@@ -203,16 +202,10 @@ bool TestDisplay::run(const QString& program, const QStringList& arguments, QByt
     return runToEnd(environment(), program, arguments, output, limit);
 }
 
-// --- PasteTarget ---
-
-PasteTarget::PasteTarget(TestDisplay& display, const QString& windowClass)
-    : m_display(display)
-    , m_windowClass(windowClass) {}
-
 QString PasteTarget::programPath() {
     const QString build = qEnvironmentVariable("MURMELO_BUILD_DIR");
-    if (!build.isEmpty()) return build + "/bin/murmelo-paste-target";
-    return QCoreApplication::applicationDirPath() + "/murmelo-paste-target";
+    return (build.isEmpty() ? QCoreApplication::applicationDirPath() : build + "/bin") +
+           "/murmelo-paste-target";
 }
 
 bool PasteTarget::start(std::chrono::milliseconds limit) {
@@ -237,8 +230,8 @@ bool PasteTarget::start(std::chrono::milliseconds limit) {
                               "%1"},
                              nullptr, 5s);
     };
-    if (!waitUntil([&] { return !running() || activate(); }, limit, 50ms)) return false;
-    return waitUntil([&] { return !running() || QFile::exists(m_files.filePath("text.ready")); }, limit) &&
+    return waitUntil([&] { return !running() || activate(); }, limit, 50ms) &&
+           waitUntil([&] { return !running() || QFile::exists(m_files.filePath("text.ready")); }, limit) &&
            running();
 }
 
@@ -251,29 +244,12 @@ void PasteTarget::stop() {
 }
 
 QByteArray PasteTarget::contents(const char* name) const {
-    QFile file(m_files.filePath(QLatin1String(name)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString PasteTarget::text() const {
-    return QString::fromUtf8(contents("text"));
-}
-
-bool PasteTarget::waitForText(const QString& expected, std::chrono::milliseconds limit) {
-    return waitUntil([&] { return text() == expected; }, limit);
-}
-
-int PasteTarget::changes() const {
-    return int(contents("changes").count('\n'));
+    return readAll(m_files.filePath(QLatin1String(name)));
 }
 
 qint64 PasteTarget::lastChangeNs() const {
     const QByteArray changes = contents("changes").trimmed();
     return changes.isEmpty() ? -1 : changes.mid(changes.lastIndexOf('\n') + 1).toLongLong();
-}
-
-QString PasteTarget::keyLog() const {
-    return QString::fromUtf8(contents("text.keys"));
 }
 
 QStringList chordsInKeyLog(const QString& keyLog) {
@@ -283,11 +259,12 @@ QStringList chordsInKeyLog(const QString& keyLog) {
     for (const QString& line : keyLog.split('\n', Qt::SkipEmptyParts)) {
         // "<ns> press <key hex> mods <modifiers hex>"
         const QStringList fields = line.split(' ');
-        if (fields.size() != 5 || fields.at(1) != "press") continue;
-        const int key = fields.at(2).toInt(nullptr, 16);
-        if (modifierKeys.contains(key)) continue;
+        if (fields.size() != 5 || fields.at(1) != "press" ||
+            modifierKeys.contains(fields.at(2).toInt(nullptr, 16)))
+            continue;
         const auto modifiers = Qt::KeyboardModifiers(fields.at(4).toInt(nullptr, 16)) & ~Qt::KeypadModifier;
-        chords << QKeySequence(QKeyCombination(modifiers, Qt::Key(key))).toString();
+        chords
+            << QKeySequence(QKeyCombination(modifiers, Qt::Key(fields.at(2).toInt(nullptr, 16)))).toString();
     }
     return chords;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <chrono>
 #include <functional>
@@ -27,7 +27,6 @@ bool runToEnd(const QProcessEnvironment& environment, const QString& program, co
 class ChildProcesses {
 public:
     ~ChildProcesses() { stopAll(); }
-
     QProcess* start(const QProcessEnvironment& environment, const QString& logFolder, const QString& program,
                     const QStringList& arguments);
     // Starts a helper that keeps running and polls `ready` until it holds, within `limit`. Null
@@ -55,7 +54,6 @@ public:
 
     TestDisplay();
     ~TestDisplay() { stop(); }
-
     // False with errorString() when something did not come up; what did start is stopped.
     bool start(const Options& options);
     bool start() { return start(Options{}); }
@@ -75,7 +73,6 @@ public:
 
 private:
     bool fail(const QString& message);
-    bool trayIsOwned() const; // a tray serves once it owns _NET_SYSTEM_TRAY_S0
 
     QTemporaryDir m_root;
     QString m_name;
@@ -97,21 +94,25 @@ class PasteTarget {
 public:
     // On an X display, as an application of WM_CLASS class `windowClass` (the instance stays
     // "murmelo-paste-target"), such as a terminal.
-    explicit PasteTarget(TestDisplay& display, const QString& windowClass = {});
+    explicit PasteTarget(TestDisplay& display, const QString& windowClass = {})
+        : m_display(display)
+        , m_windowClass(windowClass) {}
     ~PasteTarget() { stop(); }
 
     // Starts the window and waits until its text field has the keyboard focus.
     bool start(std::chrono::milliseconds limit = std::chrono::milliseconds(15000));
     void stop();
     // The field's content as last written; empty before the first change.
-    QString text() const;
-    bool waitForText(const QString& expected, std::chrono::milliseconds limit);
+    QString text() const { return QString::fromUtf8(contents("text")); }
+    bool waitForText(const QString& expected, std::chrono::milliseconds limit) {
+        return waitUntil([&] { return text() == expected; }, limit);
+    }
     // Number of changes so far and the CLOCK_MONOTONIC time (ns) of the last one.
-    int changes() const;
+    int changes() const { return int(contents("changes").count('\n')); }
     qint64 lastChangeNs() const;
     // The key events the field has seen, one per line ("<ns> press|release <key> mods <mods>"),
     // and the chords among them.
-    QString keyLog() const;
+    QString keyLog() const { return QString::fromUtf8(contents("text.keys")); }
     QStringList pressedChords() const { return chordsInKeyLog(keyLog()); }
 
     static QString programPath();
@@ -127,31 +128,14 @@ private:
 
 } // namespace murmelo::test
 
-// main() for a desktop test: starts a display with `options` (a TestDisplay::Options), runs
-// the test object constructed with the display, then stops the display.
-#ifdef QT_WIDGETS_LIB
-#include <QApplication>
-#define MURMELO_DESKTOP_TEST_APPLICATION QApplication
-#else
-#include <QGuiApplication>
-#define MURMELO_DESKTOP_TEST_APPLICATION QGuiApplication
-#endif
-#include <QTest>
-
+// main() for a desktop test (the test includes QApplication): starts a display with `options` (a
+// TestDisplay::Options), runs the test object constructed with the display, then stops the display.
 #define MURMELO_DESKTOP_TEST_MAIN(TestObject, options)                                                       \
     int main(int argc, char* argv[]) {                                                                       \
         murmelo::test::TestDisplay display;                                                                  \
-        if (!display.start(options)) {                                                                       \
-            qCritical("test display: %s", qPrintable(display.errorString()));                                \
-            return 1;                                                                                        \
-        }                                                                                                    \
+        if (!display.start(options)) qFatal("test display: %s", qPrintable(display.errorString()));          \
         display.exportToThisProcess();                                                                       \
-        int status = 0;                                                                                      \
-        {                                                                                                    \
-            MURMELO_DESKTOP_TEST_APPLICATION application(argc, argv);                                        \
-            TestObject test(display);                                                                        \
-            status = QTest::qExec(&test, argc, argv);                                                        \
-        }                                                                                                    \
-        display.stop();                                                                                      \
-        return status;                                                                                       \
+        QApplication application(argc, argv);                                                                \
+        TestObject test(display);                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                              \
     }

@@ -1,12 +1,16 @@
 #include "TestEnvironment.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+
+#include <sys/prctl.h>
+#include <sys/stat.h>
+
+#include <csignal>
 
 namespace murmelo::test {
 
@@ -18,34 +22,24 @@ TestEnvironment::TestEnvironment() {
 }
 
 TestEnvironment::~TestEnvironment() {
-    for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
-        if (it->second.first)
-            qputenv(it->first.constData(), it->second.second);
-        else
-            qunsetenv(it->first.constData());
-    }
-}
-
-void TestEnvironment::remember(const char* name) {
-    for (const auto& saved : m_saved)
-        if (saved.first == name) return;
-    m_saved.append({QByteArray(name), {qEnvironmentVariableIsSet(name), qgetenv(name)}});
+    for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it)
+        it.value() ? qputenv(it.key().constData(), *it.value()) : qunsetenv(it.key().constData());
 }
 
 void TestEnvironment::set(const char* name, const QByteArray& value) {
-    remember(name);
+    unset(name);
     qputenv(name, value);
 }
 
 void TestEnvironment::unset(const char* name) {
-    remember(name);
+    if (!m_saved.contains(name))
+        m_saved.insert(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
     qunsetenv(name);
 }
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeFile(const QString& path, const QByteArray& content) {
@@ -62,22 +56,10 @@ void rowsFromJson(const QString& path) {
         QTest::newRow(qPrintable(row[QStringLiteral("name")].toString())) << row.toObject();
 }
 
-} // namespace murmelo::test
-
-#include <sys/prctl.h>
-#include <sys/stat.h>
-
-#include <csignal>
-
-namespace murmelo::test {
 int unixMode(const QString& path) {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
-    return int(info.st_mode & 07777);
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
-} // namespace murmelo::test
-
-namespace murmelo::test {
 
 void stopChild(QProcess& process, int graceMs) {
     if (process.state() == QProcess::NotRunning) return;

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
-#include <utility>
+#include <optional>
 
 namespace murmelo::test {
 
@@ -23,15 +23,13 @@ public:
     QString configHome() const { return root() + QStringLiteral("/config"); }
     QString dataHome() const { return root() + QStringLiteral("/data"); }
 
-    // Sets a variable until the environment is destroyed.
+    // Sets or removes a variable until the environment is destroyed.
     void set(const char* name, const QByteArray& value);
     void unset(const char* name);
 
 private:
-    void remember(const char* name);
-
     QTemporaryDir m_root;
-    QList<std::pair<QByteArray, std::pair<bool, QByteArray>>> m_saved;
+    QMap<QByteArray, std::optional<QByteArray>> m_saved; // the values before, nothing for unset
 };
 
 // Reads a whole file; empty when missing.
@@ -41,10 +39,6 @@ void writeFile(const QString& path, const QByteArray& content);
 // In a QTest _data function: one row per object of the JSON array in `path`, named by its "name",
 // the object itself in the column "row". A file without cases fails the test.
 void rowsFromJson(const QString& path);
-
-} // namespace murmelo::test
-
-namespace murmelo::test {
 // The file's permission bits as in `ls -l`, for example 0600.
 int unixMode(const QString& path);
 
@@ -53,4 +47,5 @@ int unixMode(const QString& path);
 void stopChild(QProcess& process, int graceMs = 3000);
 // Makes a child die with the test process, also when that crashes or is killed at its time-out.
 void dieWithParent(QProcess& process);
+
 } // namespace murmelo::test

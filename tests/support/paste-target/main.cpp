@@ -3,7 +3,8 @@
 // dictates into; --class NAME makes NAME its WM_CLASS class (X11) and --app-id NAME its app id
 // (Wayland), so it passes for another application. Every change rewrites TEXT_FILE atomically with
 // the whole content and appends the CLOCK_MONOTONIC time in nanoseconds to CHANGES_FILE; every key
-// event goes to TEXT_FILE.keys; TEXT_FILE.ready appears once the field has the keyboard focus.
+// event goes to TEXT_FILE.keys ("<ns> press|release <key hex> mods <modifiers hex>");
+// TEXT_FILE.ready appears once the field has the keyboard focus.
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -22,17 +23,16 @@ QByteArray monotonicNs() {
     return QByteArray::number(qint64(now.tv_sec) * 1000000000 + now.tv_nsec);
 }
 
-// "<ns> press|release <key hex> mods <modifiers hex>", for the chords a test expects and for
-// diagnosing a paste that did not arrive.
 struct KeyLog final : QObject {
     QFile file;
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
-        const auto* key = static_cast<QKeyEvent*>(event);
-        file.write(monotonicNs() + (event->type() == QEvent::KeyPress ? " press " : " release ") +
-                   QByteArray::number(key->key(), 16) + " mods " +
-                   QByteArray::number(int(key->modifiers()), 16) + '\n');
-        file.flush();
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            file.write(monotonicNs() + (event->type() == QEvent::KeyPress ? " press " : " release ") +
+                       QByteArray::number(key->key(), 16) + " mods " +
+                       QByteArray::number(int(key->modifiers()), 16) + '\n');
+            file.flush();
+        }
         return false;
     }
 };
@@ -68,27 +68,20 @@ int main(int argc, char* argv[]) {
     QObject::connect(&editor, &QPlainTextEdit::textChanged, [&] {
         const QByteArray when = monotonicNs();
         QSaveFile file(textPath);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(editor.toPlainText().toUtf8());
-            file.commit();
-        }
+        if (file.open(QIODevice::WriteOnly) && file.write(editor.toPlainText().toUtf8()) >= 0) file.commit();
         changes.write(when + '\n');
         changes.flush();
     });
     editor.installEventFilter(&keyLog);
     editor.show();
-    editor.activateWindow();
-    editor.setFocus();
     // Ready once the window really has the focus: a paste before that would go nowhere.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!editor.isActiveWindow() || !editor.hasFocus()) {
-            editor.activateWindow();
-            return;
-        }
+        editor.activateWindow();
+        editor.setFocus();
+        if (!editor.isActiveWindow() || !editor.hasFocus()) return;
         poll.stop();
-        QFile ready(textPath + QStringLiteral(".ready"));
-        if (ready.open(QIODevice::WriteOnly)) ready.close();
+        QFile(textPath + QStringLiteral(".ready")).open(QIODevice::WriteOnly);
     });
     poll.start(10);
     return application.exec();
