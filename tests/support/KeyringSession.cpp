@@ -25,34 +25,30 @@ KeyringSession::KeyringSession(Service service) {
                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                   "<allow own=\"*\"/></policy></busconfig>");
-    const auto answers = [this] {
-        return runOnBus("dbus-send", {"--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                      "/org/freedesktop/DBus", "org.freedesktop.DBus.GetId"})
-            .has_value();
-    };
-    m_ready = m_children.startAndWait(QProcessEnvironment::systemEnvironment(), root, "dbus-daemon",
-                                      {"--config-file=" + root + "/bus.conf", "--nofork"}, answers, 15s);
+    m_ready = m_children.startAndWait(
+        QProcessEnvironment::systemEnvironment(), root, "dbus-daemon",
+        {"--config-file=" + root + "/bus.conf", "--nofork"},
+        [this] { return answers("org.freedesktop.DBus"); }, 15s);
     if (!m_ready) m_error = "dbus-daemon did not answer; see " + root + "/dbus-daemon.log";
     if (m_ready && service == Service::gnomeKeyring) m_ready = startKeyring();
 }
 
 bool KeyringSession::startKeyring() {
-    const auto serves = [this] {
-        return runOnBus("dbus-send",
-                        {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"})
-            .value_or("")
-            .contains("boolean true");
-    };
     // --unlock reads the login password from standard input; exec keeps the daemon's PID the one we stop.
-    const QString root = m_environment.root(),
-                  daemon =
-                      "exec gnome-keyring-daemon --foreground --unlock --components=secrets <<END\npw\nEND";
-    if (m_children.startAndWait(QProcessEnvironment::systemEnvironment(), root, "sh", {"-c", daemon}, serves,
-                                15s))
+    const QString daemon =
+        "exec gnome-keyring-daemon --foreground --unlock --components=secrets <<END\npw\nEND";
+    if (m_children.startAndWait(
+            QProcessEnvironment::systemEnvironment(), m_environment.root(), "sh", {"-c", daemon},
+            [this] { return answers("org.freedesktop.secrets"); }, 15s))
         return true;
-    m_error = "the Secret Service did not appear on the bus; see " + root + "/sh.log";
+    m_error = "the Secret Service did not appear on the bus; see " + m_environment.root() + "/sh.log";
     return false;
+}
+
+bool KeyringSession::answers(const QString& name) {
+    return runOnBus("dbus-send",
+                    {"--session", "--print-reply", "--dest=" + name, "/", "org.freedesktop.DBus.Peer.Ping"})
+        .has_value();
 }
 
 bool KeyringSession::lockLoginCollection() {

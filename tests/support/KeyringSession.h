@@ -33,6 +33,8 @@ public:
     std::optional<QByteArray> runOnBus(const QString& program, const QStringList& arguments);
 
 private:
+    bool answers(const QString& name); // someone owns the name on the bus and answers a ping
+
     TestEnvironment m_environment;
     ChildProcesses m_children; // after the environment: stopped before its folders go
     QString m_busAddress;

@@ -8,11 +8,8 @@
 using namespace murmelo;
 using namespace std::chrono_literals;
 
-namespace {
-
-const QString service = QStringLiteral("com.murmelo.credentials"), account = QStringLiteral("openai-api-key");
-
-} // namespace
+static const QString service = QStringLiteral("com.murmelo.credentials"),
+                     account = QStringLiteral("openai-api-key");
 
 // The Secret Service back end from a silent bus to a locked keyring, in slot order in one process:
 // GLib keeps the first session bus it reaches, so the silent bus comes first, then our private bus

@@ -1,2 +1,1 @@
 murmelo_add_test(tst_Stores LABEL unit SOURCES stores/tst_Stores.cpp stores/FileSizeLimit.h)
-murmelo_add_test(tst_KeychainStore LABEL unit SOURCES stores/tst_KeychainStore.cpp)

@@ -1,8 +1,10 @@
 #include "AsyncTest.h"
 #include "FileSizeLimit.h"
+#include "SecretBackendFake.h"
 #include "TestEnvironment.h"
 #include "stores/DictionaryStore.h"
 #include "stores/HistoryStore.h"
+#include "stores/KeychainStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,8 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
-
-#include <limits>
 
 using namespace murmelo;
 
@@ -51,77 +51,61 @@ struct AnyStore {
 class StoresTest : public QObject {
     Q_OBJECT
 private slots:
-    void unreadableFilesAreMovedAsideNeverOverwritten_data() {
+    void whatCannotBeReadOrWrittenIsNeverLost_data() {
         test::rowsFromJson(QFINDTESTDATA("stores/store_files.json"));
     }
-    void unreadableFilesAreMovedAsideNeverOverwritten() {
+    void whatCannotBeReadOrWrittenIsNeverLost() {
         QFETCH(QJsonObject, row);
+        const QString failure = row["failure"].toString();
+        if (failure == "read-only directory" && ::geteuid() != 0) QSKIP("giving a directory away needs root");
         test::TestEnvironment environment;
         const QString store = row["store"].toString(), path = pathOf(environment, store);
-        const QString inside = row["directory"].toBool() ? "/inside.txt" : ""; // a directory at the path
+        const QString directory = QFileInfo(path).path(),
+                      inside = row["directory"].toBool() ? "/inside.txt" : "";
         const QByteArray content = QByteArray::fromPercentEncoding(row["file"].toString().toUtf8());
         test::writeFile(path + inside, content);
+        // Looser permissions left by something else must not survive our first write.
+        QFile::setPermissions(directory, QFileDevice::Permissions(0x7755));
+        QFile::setPermissions(path + inside, QFileDevice::Permissions(0x6644));
         AnyStore opened(store);
         QCOMPARE(opened.texts(), row["texts"].toVariant().toStringList());
-        QCOMPARE(test::readAll(path + inside), content); // reading never writes
+        {
+            std::optional<test::FileSizeLimit> full;
+            std::optional<test::ForeignDirectory> foreign;
+            if (failure == "disk full") full.emplace(content.size() + 16);
+            if (failure == "read-only directory") QVERIFY(foreign.emplace(directory).given);
+            if (!failure.isEmpty()) opened.add("二个放不下的词条");
+        }
+        QCOMPARE(test::readAll(path + inside), content); // neither reading nor a failed write touched it
         opened.add("新");
         opened.add("再"); // replaces our own file of a moment ago, and only that
+        QCOMPARE(test::unixMode(path), 0600);
+        QCOMPARE(test::unixMode(directory), 0700);
         const QFileInfo file(path);
         const QStringList aside = file.dir().entryList({file.fileName() + ".unreadable-*"}, QDir::AllEntries);
         QCOMPARE(aside.size(), row["undecodable"].toBool() ? 1 : 0);
         if (!aside.isEmpty()) QCOMPARE(test::readAll(file.path() + "/" + aside[0] + inside), content);
-        QCOMPARE(AnyStore(store).texts(), row["after"].toVariant().toStringList());
-    }
-
-    void failedWritesKeepTheOldFileAndTheNextWriteStoresTheEdits_data() {
-        test::rowsFromJson(QFINDTESTDATA("stores/write_failures.json"));
-    }
-    void failedWritesKeepTheOldFileAndTheNextWriteStoresTheEdits() {
-        QFETCH(QJsonObject, row);
-        const bool diskFull = row["diskFull"].toBool();
-        if (!diskFull && ::geteuid() != 0) QSKIP("giving a directory away needs root");
-        test::TestEnvironment environment;
-        const QString path = pathOf(environment, row["store"].toString()), directory = QFileInfo(path).path();
-        // Looser permissions left by something else must not survive our first write.
-        test::writeFile(path, "[]");
-        QFile::setPermissions(directory, QFileDevice::Permissions(0x7755));
-        QFile::setPermissions(path, QFileDevice::Permissions(0x6644));
-        AnyStore opened(row["store"].toString());
-        opened.add("一");
-        QCOMPARE(test::unixMode(path), 0600);
-        QCOMPARE(test::unixMode(directory), 0700);
-        const QByteArray before = test::readAll(path);
-        {
-            std::optional<test::FileSizeLimit> full;
-            std::optional<test::ForeignDirectory> foreign;
-            if (diskFull)
-                full.emplace(before.size() + 16);
-            else
-                QVERIFY(foreign.emplace(directory).given);
-            opened.add("二个放不下的词条");
-        }
-        QCOMPARE(test::readAll(path), before);
-        opened.add("三");
-        QCOMPARE(AnyStore(row["store"].toString()).texts(), (QStringList{"一", "三", "二个放不下的词条"}));
+        AnyStore reopened(store);
+        QCOMPARE(reopened.texts(), row["after"].toVariant().toStringList());
+        QCOMPARE(reopened.dictionary.entries(),
+                 opened.dictionary.entries()); // an absent English stays absent
     }
 
     void historyKeepsTheNewest500AndReadsThemBackExactly() {
         test::TestEnvironment environment;
         HistoryStore store;
-        for (int i = 1; i <= 501; ++i) // doubles that need all 17 significant digits, subnormals, escapes
+        for (int i = 1; i <= 500; ++i) // doubles that need all 17 significant digits, subnormals, escapes
             test::run(store.append({.createdAt = 786543210.123456789 + i / 3.0,
                                     .mode = i % 2 ? InputMode::translateToEnglish : InputMode::smartDictation,
                                     .text = QString::number(i) + "\n\"引号\"\t",
                                     .audioDuration = 0.1 * i,
                                     .completionLatency = 5e-324 * i}));
-        // JSON has no NaN or infinity: one would spoil the whole file.
-        test::run(store.append({.text = "非有限",
-                                .audioDuration = std::numeric_limits<double>::quiet_NaN(),
-                                .completionLatency = std::numeric_limits<double>::infinity()}));
+        // The 501st. JSON has no NaN or infinity: one would spoil the whole file.
+        test::run(store.append({.text = "非有限", .audioDuration = qQNaN(), .completionLatency = qInf()}));
         const auto entries = test::run(store.allEntries());
         QCOMPARE(entries.size(), 500);
         QCOMPARE(entries[0].audioDuration + entries[0].completionLatency, 0.0);
-        QVERIFY(entries[1].text.startsWith("501\n") && entries.last().text.startsWith("3\n"));
+        QVERIFY(entries[1].text.startsWith("500\n") && entries.last().text.startsWith("2\n"));
         QCOMPARE(test::run(HistoryStore().allEntries()), entries);
         const QJsonArray file =
             QJsonDocument::fromJson(test::readAll(pathOf(environment, "history"))).array();
@@ -163,6 +147,43 @@ private slots:
         const DictionaryStore store;
         QCOMPARE(store.keywords(), row["keywords"].toVariant().toStringList());
         QCOMPARE(store.glossaryText(), row["glossary"].toString());
+    }
+
+    // Also the one table of the keys that may be saved: a control character could split a header.
+    void keychainSavesReadsAndResolvesKeys_data() {
+        test::rowsFromJson(QFINDTESTDATA("stores/keychain_cases.json"));
+    }
+    void keychainSavesReadsAndResolvesKeys() {
+        QFETCH(QJsonObject, row);
+        // Each kind has its own item and its own variable, as other clients and the shell see them.
+        const bool deepSeek = row["kind"].toString() == "deepSeek";
+        const auto kind = deepSeek ? CredentialKind::deepSeek : CredentialKind::openAI;
+        test::TestEnvironment environment;
+        environment.unset("OPENAI_API_KEY");
+        environment.unset("DEEPSEEK_API_KEY");
+        if (row.contains("environment"))
+            environment.set(deepSeek ? "DEEPSEEK_API_KEY" : "OPENAI_API_KEY",
+                            row["environment"].toString().toUtf8());
+        auto backend = std::make_shared<SecretBackendFake>();
+        if (row.contains("stored"))
+            backend->items.insert(
+                {"com.murmelo.credentials", deepSeek ? "deepseek-api-key" : "openai-api-key"},
+                QByteArray::fromPercentEncoding(row["stored"].toString().toUtf8()));
+        backend->reachable = row["reachable"].toBool(true);
+        const KeychainStore store(backend);
+        try {
+            if (row.contains("save")) store.save(row["save"].toString(), kind);
+            QVERIFY(!row["refused"].toBool());
+        } catch (const KeychainStoreError& error) {
+            QVERIFY(row["refused"].toBool());
+            QCOMPARE(error, KeychainStoreError::encodingFailed());
+        }
+        const auto text = [&row](const char* key) {
+            return row[key].isString() ? std::optional(row[key].toString()) : std::nullopt;
+        };
+        QCOMPARE(store.read(kind), text("read"));
+        QCOMPARE(store.resolved(kind), text("resolved"));
+        QVERIFY(!store.resolved(deepSeek ? CredentialKind::openAI : CredentialKind::deepSeek));
     }
 };
 
