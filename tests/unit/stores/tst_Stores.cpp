@@ -91,7 +91,7 @@ private slots:
                  opened.dictionary.entries()); // an absent English stays absent
     }
 
-    void historyKeepsTheNewest500AndReadsThemBackExactly() {
+    void historyKeepsTheNewest500ExactlyDatedFrom2001() {
         test::TestEnvironment environment;
         HistoryStore store;
         for (int i = 1; i <= 500; ++i) // doubles that need all 17 significant digits, subnormals, escapes
