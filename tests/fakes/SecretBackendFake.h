@@ -5,7 +5,7 @@
 #include <QMap>
 #include <QPair>
 
-// An in-memory keyring that records its calls and can be told to be unavailable or to refuse.
+// An in-memory keyring that counts its calls and can be told to be unavailable or to refuse.
 class SecretBackendFake final : public murmelo::SecretBackend {
 public:
     using Key = QPair<QString, QString>; // service, account
@@ -14,29 +14,21 @@ public:
     bool reachable = true;  // false: lookups find nothing, as with a locked collection or no service
     qint32 storeStatus = 0; // non-zero: store fails with it and leaves the item as it was
     qint32 clearStatus = 0; // non-zero: clear fails with it
-    int lookups = 0;
-    int stores = 0;
-    int clears = 0;
+    int lookups = 0, stores = 0, clears = 0;
 
     std::optional<QByteArray> lookup(const QString& service, const QString& account) override {
         ++lookups;
-        if (!reachable) return std::nullopt;
-        const auto found = items.constFind({service, account});
-        if (found == items.constEnd()) return std::nullopt;
-        return *found;
+        if (!reachable || !items.contains({service, account})) return std::nullopt;
+        return items.value({service, account});
     }
-
     qint32 store(const QString& service, const QString& account, const QByteArray& secret) override {
         ++stores;
-        if (storeStatus != 0) return storeStatus;
-        items.insert({service, account}, secret);
-        return 0;
+        if (storeStatus == 0) items.insert({service, account}, secret);
+        return storeStatus;
     }
-
     qint32 clear(const QString& service, const QString& account) override {
         ++clears;
-        if (clearStatus != 0) return clearStatus;
-        items.remove({service, account});
-        return 0;
+        if (clearStatus == 0) items.remove({service, account});
+        return clearStatus;
     }
 };

@@ -1,12 +1,8 @@
 #pragma once
 
+#include "TestDisplay.h"
 #include "TestEnvironment.h"
 
-#include <QProcess>
-#include <QString>
-
-#include <chrono>
-#include <memory>
 #include <optional>
 
 namespace murmelo::test {
@@ -21,10 +17,7 @@ class KeyringSession {
 public:
     enum class Service { gnomeKeyring, none };
 
-    explicit KeyringSession(Service service, std::chrono::milliseconds startLimit = std::chrono::seconds(15));
-    ~KeyringSession();
-    KeyringSession(const KeyringSession&) = delete;
-    KeyringSession& operator=(const KeyringSession&) = delete;
+    explicit KeyringSession(Service service);
 
     // False when something could not be started in time; errorString() says what.
     bool isReady() const { return m_ready; }
@@ -32,22 +25,18 @@ public:
     QString busAddress() const { return m_busAddress; }
     TestEnvironment& environment() { return m_environment; }
 
+    // Starts GNOME Keyring on the bus, its login collection unlocked; false when it did not serve.
+    bool startKeyring();
     // Locks the keyring's login collection, as after a screen lock.
     bool lockLoginCollection();
-    // Runs a command on the bus (for example secret-tool) with a bounded wait; its standard output,
-    // or nothing when it failed.
-    std::optional<QByteArray> runOnBus(const QString& program, const QStringList& arguments,
-                                       const QByteArray& input = {});
+    // Runs a command on the bus (secret-tool, dbus-send) to its end: its output, or nothing when it failed.
+    std::optional<QByteArray> runOnBus(const QString& program, const QStringList& arguments);
 
 private:
-    bool startBus(std::chrono::steady_clock::time_point deadline);
-    bool startKeyring(std::chrono::steady_clock::time_point deadline);
-    bool serviceIsOwned();
-    QString keyringLog() const;
+    bool answers(const QString& name); // someone owns the name on the bus and answers a ping
 
     TestEnvironment m_environment;
-    QProcess m_bus;
-    QProcess m_keyring;
+    ChildProcesses m_children; // after the environment: stopped before its folders go
     QString m_busAddress;
     QString m_error;
     bool m_ready = false;
