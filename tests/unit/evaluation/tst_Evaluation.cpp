@@ -30,17 +30,9 @@ Outcome runTool(const QStringList& arguments, const QByteArray& input) {
 class EvaluationTest : public QObject {
     Q_OBJECT
 private slots:
-    void editRateCountsUserPerceivedCharactersWithoutWhiteSpace_data() {
-        test::rowsFromJson(QFINDTESTDATA("evaluation/edit_rates.json"));
-    }
-    void editRateCountsUserPerceivedCharactersWithoutWhiteSpace() {
-        QFETCH(QJsonObject, row);
-        QCOMPARE(EvaluationCalculator::editRate(row["source"].toString(), row["target"].toString()),
-                 row["rate"].toDouble());
-    }
-
     // Each row's records are valid ones with the row's fields changed, or a raw text; the summary
-    // is compared on the keys the row names (null: absent).
+    // is compared on the keys the row names (null: absent). The error rate counts user-perceived
+    // characters without white space.
     void recordsAreSummarisedOrRejected_data() { test::rowsFromJson(QFINDTESTDATA("evaluation/summaries.json")); }
     void recordsAreSummarisedOrRejected() {
         QFETCH(QJsonObject, row);
@@ -67,18 +59,6 @@ private slots:
         } catch (const JsonParseError&) {
             QVERIFY2(row["malformed"].toBool(), "the records were rejected");
         }
-    }
-
-    void recordsSurviveTheirOwnJsonExactly() {
-        EvaluationRecord full;
-        full.referenceText = "参考";
-        full.userEditedText = "修改";
-        full.meaningPreserved = false;
-        full.notes = "备注";
-        full.terminologyTotal = 9007199254740993LL; // beyond a double's exact range
-        const QByteArray json = QJsonDocument(QJsonArray{full.toJson(), EvaluationRecord().toJson()}).toJson();
-        QCOMPARE(decodeEvaluationRecords(json), QList<EvaluationRecord>({full, EvaluationRecord()}));
-        QVERIFY(!EvaluationRecord().toJson().contains("referenceText")); // absent optionals are omitted
     }
 
     void toolSummarisesStandardInputOrAFileAndRejectsBadInputInOneLine() {

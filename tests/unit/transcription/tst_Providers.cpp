@@ -1,19 +1,15 @@
-// The providers without a network: the realtime service's events, the mocks, the service URLs and
-// where prompts come from.
+// The providers without a network: the realtime service's events, the service URLs and where
+// prompts come from.
 #include "AsyncTest.h"
 #include "TestEnvironment.h"
-#include "refinement/MockTextRefinementProvider.h"
 #include "refinement/PromptLibrary.h"
 #include "refinement/ProviderConfiguration.h"
 #include "refinement/RefinementProviderError.h"
-#include "transcription/MockSpeechTranscriptionProvider.h"
 #include "transcription/OpenAIRealtimeTranscriptionProvider.h"
-#include "transcription/TranscriptionProviderError.h"
 
 #include <QDir>
 #include <QJsonObject>
 #include <QTest>
-#include <QTimer>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -33,41 +29,6 @@ private slots:
         } catch (const Error& error) {
             QCOMPARE(error.description(), row["error"].toString());
         }
-    }
-
-    void mockTranscriptionKeepsTheSessionRulesAndGivesOnePartialPastHalfASecond() {
-        using Case = TranscriptionProviderError::Case;
-        const auto failure = [](QCoro::Task<>&& task) {
-            const auto error = test::runExpectingError<TranscriptionProviderError>(std::move(task));
-            return error ? std::optional(error->kind()) : std::nullopt;
-        };
-        MockSpeechTranscriptionProvider provider(1ms);
-        QCOMPARE(failure(provider.sendAudio("x")), Case::notStarted);
-        QStringList partials;
-        test::run(provider.start({}, [&](const QString& delta) { partials << delta; }));
-        QCOMPARE(failure(provider.start({}, {})), Case::alreadyStarted);
-        test::run(provider.sendAudio(QByteArray(24000, '\1')));
-        QVERIFY(partials.isEmpty()); // exactly at the threshold: nothing yet
-        test::run(provider.sendAudio("x"));
-        test::run(provider.sendAudio("y"));
-        QCOMPARE(partials, QStringList{MockSpeechTranscriptionProvider::partialText()});
-        QCOMPARE(test::run(provider.finish()).text, MockSpeechTranscriptionProvider::transcriptText());
-        QVERIFY(test::runExpectingError<TranscriptionProviderError>(provider.finish()));
-    }
-
-    void mockWaitsEndInCancellationAndRefinementAnswersByMode() {
-        MockSpeechTranscriptionProvider transcription(10s);
-        test::run(transcription.start({}, {}));
-        QTimer::singleShot(10ms, [&] { test::run(transcription.cancel()); });
-        QVERIFY(test::runExpectingError<CancellationError>(transcription.finish()));
-        MockTextRefinementProvider refinement(10s);
-        QTimer::singleShot(10ms, [&] { refinement.cancel(); });
-        QVERIFY(test::runExpectingError<CancellationError>(refinement.refine({})));
-        MockTextRefinementProvider quick(0ms);
-        QCOMPARE(test::run(quick.refine({"x", InputMode::translateToEnglish, "g"})),
-                 MockTextRefinementProvider::translationText());
-        QCOMPARE(test::run(quick.refine({"x", InputMode::smartDictation, "g"})),
-                 MockTextRefinementProvider::smartDictationText());
     }
 
     void baseURLOverridesReachEveryEndpointAndABadOneWarnsOnce_data() {
@@ -102,12 +63,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(FileError, prompt());
     }
 
-    void bundleIsTheFirstCandidateThatExists() {
-        test::TestEnvironment environment;
-        const QString a = environment.root() + "/a", b = environment.root() + "/b";
-        QDir().mkpath(b);
-        QCOMPARE(ResourceBundle::firstExisting({a, b, environment.root()}), std::optional<QString>(b));
-        QVERIFY(!ResourceBundle::firstExisting({a}));
+    void installedBundlesComeBeforeTheBuildTreesCopy() {
         const QStringList candidates = ResourceBundle::candidates();
         QCOMPARE(candidates.size(), 3);
         QVERIFY(candidates.first().endsWith("/Murmelo_MurmeloCore.bundle"));
