@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QScopeGuard>
-#include <QFileInfo>
 #include <QTest>
 
 using namespace murmelo;
@@ -75,19 +74,16 @@ private slots:
         test::run(sleepFor(1ms, &scope)); // an earlier cancellation does not reach a later wait
     }
 
-    void writtenFilesAndTheirFoldersBecomePrivate() {
+    void writingTightensALooseFileAndFolderToPrivate() {
         test::TestEnvironment environment;
-        const QString fresh = environment.dataHome() + "/Murmelo/history.json";
-        const QString loose = environment.root() + "/open/file.json";
-        test::writeFile(loose, "old");
-        QFile::setPermissions(QFileInfo(loose).path(), QFileDevice::Permissions(0x7755));
-        QFile::setPermissions(loose, QFileDevice::Permissions(0x6644));
-        for (const QString& path : {fresh, loose}) {
-            files::writePrivateFileAtomically(path, "new");
-            QCOMPARE(test::readAll(path), QByteArray("new"));
-            QCOMPARE(test::unixMode(path), 0600);
-            QCOMPARE(test::unixMode(QFileInfo(path).path()), 0700);
-        }
+        const QString path = environment.root() + "/open/file.json";
+        test::writeFile(path, "old");
+        QFile::setPermissions(environment.root() + "/open", QFileDevice::Permissions(0x7755));
+        QFile::setPermissions(path, QFileDevice::Permissions(0x6644));
+        files::writePrivateFileAtomically(path, "new");
+        QCOMPARE(test::readAll(path), QByteArray("new"));
+        QCOMPARE(test::unixMode(path), 0600);
+        QCOMPARE(test::unixMode(environment.root() + "/open"), 0700);
     }
 };
 
