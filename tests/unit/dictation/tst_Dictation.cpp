@@ -165,7 +165,6 @@ private slots:
         QVERIFY(rig.leftNothing());
         const auto& session = *rig.providers.sessions.first();
         QCOMPARE(session.context->keywords, QStringList({"Murmelo", "木木咯"}));
-        QCOMPARE(session.context->languages, QStringList({"zh-cn", "en"}));
         QCOMPARE(session.chunks, chunks);
         QCOMPARE(session.refinement->mode, InputMode::translateToEnglish);
         QVERIFY(session.refinement->glossary.contains("Murmelo"));
