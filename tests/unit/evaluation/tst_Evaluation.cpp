@@ -146,8 +146,10 @@ private slots:
         const QByteArray fault = QTest::currentDataTag();
         test::TestEnvironment environment;
         const QString bundle = environment.root() + "/bundle", temporary = environment.root() + "/tmp";
-        test::writeFile(bundle + "/Prompts/smart_dictation_zh.md",
-                        fault == "smart prompt may invent" ? "把口述整理成书面中文。" : "只整理，不编造。");
+        // Either of the two fidelity phrases will do for the smart prompt.
+        test::writeFile(bundle + "/Prompts/smart_dictation_zh.md", fault == "smart prompt may invent" ? "把口述整理成书面中文。"
+                                                                   : fault == "translation not natural" ? "整理时不增加结论。"
+                                                                                                        : "只整理，不编造。");
         test::writeFile(bundle + "/Prompts/translate_to_english.md",
                         fault == "translation not natural" ? "Translate into English." : "Write natural English.");
         QDir().mkpath(temporary);
