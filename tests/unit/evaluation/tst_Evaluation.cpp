@@ -1,40 +1,32 @@
+// The evaluation metrics on case files, the self-check in process, and the two tools built on
+// them as a user runs them.
+#include "AsyncTest.h"
+#include "AudioInputBackendFake.h"
 #include "TestEnvironment.h"
 #include "evaluation/EvaluationCalculator.h"
+#include "evaluation/MurmeloSmokeTestSuite.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 
-#include <limits>
-
 using namespace murmelo;
-namespace calc = murmelo::EvaluationCalculator;
+using namespace std::chrono_literals;
 
 namespace {
 
-EvaluationRecord record(double latency, bool failed = false) {
-    EvaluationRecord r;
-    r.id = QStringLiteral("r");
-    r.mode = QStringLiteral("smartDictation");
-    r.completionLatencySeconds = latency;
-    r.requestFailed = failed;
-    return r;
-}
-
-// The command-line tool as a user runs it.
-struct Outcome {
-    int status;
-    QByteArray out, err;
-};
-Outcome runTool(const QStringList& arguments, const QByteArray& input = {}) {
-    QProcess process;
-    process.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + QStringLiteral("/bin/murmelo-eval"), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(20000)) return {-1, {}, {}};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+// Every file and folder below `root`, except the audio client library's own runtime files.
+QStringList leftIn(const QString& root) {
+    QStringList found;
+    for (QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();)
+        if (const QString relative = QDir(root).relativeFilePath(it.next()); !relative.startsWith("pulse-"))
+            found << relative;
+    return found;
 }
 
 } // namespace
@@ -42,167 +34,138 @@ Outcome runTool(const QStringList& arguments, const QByteArray& input = {}) {
 class EvaluationTest : public QObject {
     Q_OBJECT
 private slots:
-    void editRates_data() {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<double>("rate");
-        QTest::newRow("one substitution") << "你好世界" << "你好世间" << 0.25;
-        QTest::newRow("both empty") << "" << "" << 0.0;
-        QTest::newRow("empty reference") << "abc" << "" << 1.0;
-        QTest::newRow("white space never counts") << "你 好\n世\t界 " << "你好世界" << 0.0;
-        QTest::newRow("ideographic space") << "你\u3000好" << "你好" << 0.0;
-        QTest::newRow("canonical equivalence") << "caf\u00e9" << "cafe\u0301" << 0.0;
-        QTest::newRow("emoji is one character") << "👍🏽好" << "好" << 1.0;
-        QTest::newRow("flag is one character") << "🇨🇳" << "🇺🇸" << 1.0;
-        QTest::newRow("rate can exceed one") << "abcd" << "x" << 4.0;
-        QTest::newRow("no case folding") << "ABC" << "abc" << 1.0;
-        QTest::newRow("insertion") << "abc" << "abxc" << 0.25;
-    }
-    void editRates() {
-        QFETCH(QString, source);
-        QFETCH(QString, target);
-        QFETCH(double, rate);
-        QCOMPARE(calc::editRate(source, target), rate);
-    }
-
-    void percentileUsesNearestRank() {
-        QList<double> twenty;
-        for (int i = 1; i <= 20; ++i) twenty << i;
-        QCOMPARE(calc::percentile(twenty, 0.95), std::optional<double>(19));
-        QCOMPARE(calc::percentile({1, 2, 3, 4}, 0.5), std::optional<double>(2));
-        QCOMPARE(calc::percentile({7}, 0.0), std::optional<double>(7));
-        QVERIFY(!calc::percentile({}, 0.5));
-    }
-
-    void emptyListSummary() {
-        const auto summary = calc::summarize({});
-        QCOMPARE(summary, EvaluationSummary{});
-        QCOMPARE(QJsonDocument(summary.toJson()).toJson(QJsonDocument::Compact),
-                 QByteArray(R"({"recordCount":0,"requestFailureRate":0})"));
-    }
-
-    void summaryCombinesRecords() {
-        auto a = record(1.0);
-        a.referenceText = "你好世界";
-        a.rawTranscript = "你好世间";
-        a.userEditedText = "   "; // only spaces: not a usable edit
-        a.terminologyHits = 1;
-        a.terminologyTotal = 2;
-        a.meaningPreserved = true;
-        auto b = record(3.0);
-        b.referenceText = " \n"; // ignored for the error rate
-        b.finalText = "abcd";
-        b.userEditedText = "abcx";
-        b.terminologyHits = 5; // hits without totals still count in the sum
-        b.meaningPreserved = false;
-        auto c = record(9.0, true);
-        c.referenceText = "ab";
-        c.rawTranscript = "ab";
-        c.numberHits = 3;
-        const auto summary = calc::summarize({a, b, c});
-        QCOMPARE(summary.recordCount, 3);
-        QCOMPARE(summary.averageCharacterErrorRate, std::optional<double>(0.125)); // (0.25 + 0) / 2, failed counts
-        QCOMPARE(summary.averageUserModificationRate, std::optional<double>(0.25));
-        QCOMPARE(summary.terminologyAccuracy, std::optional<double>(3.0));
-        QVERIFY(!summary.numberAccuracy); // totals of zero
-        QCOMPARE(summary.medianCompletionLatencySeconds, std::optional<double>(1.0));
-        QCOMPARE(summary.p95CompletionLatencySeconds, std::optional<double>(3.0));
-        QCOMPARE(summary.requestFailureRate, 1.0 / 3.0);
-        QCOMPARE(summary.meaningPreservationRate, std::optional<double>(0.5));
-    }
-
-    void allFailedLeavesNoLatencies() {
-        const auto summary = calc::summarize({record(1, true), record(2, true)});
-        QVERIFY(!summary.medianCompletionLatencySeconds && !summary.p95CompletionLatencySeconds);
-        QCOMPARE(summary.requestFailureRate, 1.0);
-    }
-
-    void overflowingTotalsAreReportedNotWrapped() {
-        auto a = record(1), b = record(1);
-        a.numberTotal = std::numeric_limits<qint64>::max();
-        b.numberTotal = 1;
+    // Each row's records are valid ones with the row's fields changed, or a raw text; the summary
+    // is compared on the keys the row names (null: absent). The error rate counts user-perceived
+    // characters without white space.
+    void recordsAreSummarisedOrRejected_data() { test::rowsFromJson(QFINDTESTDATA("evaluation/summaries.json")); }
+    void recordsAreSummarisedOrRejected() {
+        QFETCH(QJsonObject, row);
+        QByteArray input = row["text"].toString().toUtf8();
+        if (row.contains("records")) {
+            QJsonArray records;
+            for (const QJsonValue& value : row["records"].toArray()) {
+                QJsonObject record = EvaluationRecord().toJson();
+                const QJsonObject changes = value.toObject();
+                for (auto it = changes.begin(); it != changes.end(); ++it)
+                    record.insert(it.key(), it.value());
+                records.append(record);
+            }
+            input = QJsonDocument(records).toJson();
+        }
         try {
-            calc::summarize({a, b});
-            QFAIL("expected an overflow error");
+            const QJsonObject summary = EvaluationCalculator::summarize(decodeEvaluationRecords(input)).toJson();
+            const QJsonObject expected = row["summary"].toObject();
+            QVERIFY2(!expected.isEmpty(), "the records were summarised");
+            for (auto it = expected.begin(); it != expected.end(); ++it)
+                QCOMPARE(summary.value(it.key()), it->isNull() ? QJsonValue(QJsonValue::Undefined) : *it);
         } catch (const EvaluationError& error) {
-            QCOMPARE(error.field(), QStringLiteral("numberTotal"));
-            QVERIFY(error.description().startsWith(QStringLiteral("评测数据的整数合计超出范围")));
+            QCOMPARE(error.field(), row["overflow"].toString());
+        } catch (const JsonParseError&) {
+            QVERIFY2(row["malformed"].toBool(), "the records were rejected");
         }
-        a.terminologyHits = std::numeric_limits<qint64>::min();
-        b.terminologyHits = -1;
-        b.numberTotal = -1;
-        QVERIFY_THROWS_EXCEPTION(EvaluationError, calc::summarize({a, b}));
     }
 
-    void recordsRoundTripThroughJson() {
-        auto full = record(0.8);
-        full.audioDurationSeconds = 1.2;
-        full.referenceText = "参考";
-        full.userEditedText = "修改";
-        full.meaningPreserved = false;
-        full.notes = "备注";
-        full.terminologyTotal = 9007199254740993LL; // beyond a double's exact range
-        for (const auto& original : {record(0.5), full}) {
-            const auto json = original.toJson();
-            QCOMPARE(EvaluationRecord::fromJson(json), original);
-        }
-        QVERIFY(!record(0.5).toJson().contains("referenceText")); // absent optionals are omitted
-        EvaluationSummary summary;
-        summary.recordCount = 2;
-        summary.p95CompletionLatencySeconds = 0.3;
-        QCOMPARE(EvaluationSummary::fromJson(summary.toJson()), summary);
-    }
-
-    void malformedRecordsAreRejected_data() {
-        QTest::addColumn<QByteArray>("json");
-        const QByteArray valid = QJsonDocument(record(1).toJson()).toJson(QJsonDocument::Compact);
-        QTest::newRow("not json") << QByteArray("[{");
-        QTest::newRow("object") << valid;
-        QTest::newRow("not an object") << QByteArray("[1]");
-        QTest::newRow("missing field") << QByteArray(R"([{"id":"x"}])");
-        QByteArray fractional = valid;
-        fractional.replace(R"("numberHits":0)", R"("numberHits":1.5)");
-        QTest::newRow("fractional count") << "[" + fractional + "]";
-        QByteArray wrongType = valid;
-        wrongType.replace(R"("requestFailed":false)", R"("requestFailed":"no")");
-        QTest::newRow("string boolean") << "[" + wrongType + "]";
-    }
-    void malformedRecordsAreRejected() {
-        QFETCH(QByteArray, json);
-        QVERIFY_THROWS_EXCEPTION(JsonParseError, decodeEvaluationRecords(json));
-    }
-
-    void summarisesRecordsFromStandardInputAndFiles() {
-        const QByteArray records = R"([{"id":"1","mode":"smartDictation","audioDurationSeconds":2,
-            "completionLatencySeconds":0.7,"referenceText":"你好世界","rawTranscript":"你好世间","finalText":"x",
-            "terminologyHits":1,"terminologyTotal":1,"numberHits":0,"numberTotal":0,"requestFailed":false}])";
-        const auto fromStdin = runTool({}, records);
-        QCOMPARE(fromStdin.status, 0);
-        const QJsonObject summary = QJsonDocument::fromJson(fromStdin.out).object();
-        QCOMPARE(summary.value("recordCount").toInt(), 1);
-        QCOMPARE(summary.value("averageCharacterErrorRate").toDouble(), 0.25);
-        QCOMPARE(summary.value("medianCompletionLatencySeconds").toDouble(), 0.7);
-
-        test::TestEnvironment environment;
-        test::writeFile(environment.root() + "/records.json", records);
-        QCOMPARE(runTool({environment.root() + "/records.json"}).out, fromStdin.out);
-    }
-
-    void badInputGivesOneChineseLineAndStatusTwo_data() {
+    // The tool reads a file named on its command line, else standard input; bad input gets one
+    // line on standard error and status 2.
+    void evaluationToolSummarisesAFileOrStandardInputAndRejectsBadInputInOneLine_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("input");
-        QTest::newRow("missing file") << QStringList{"/nonexistent/records.json"} << QByteArray();
-        QTest::newRow("not json") << QStringList{} << QByteArray("{{");
-        QTest::newRow("empty input") << QStringList{} << QByteArray();
+        QTest::addColumn<int>("status");
+        const QByteArray records = QJsonDocument(QJsonArray{EvaluationRecord().toJson()}).toJson();
+        QTest::newRow("file") << QStringList{"records.json"} << QByteArray() << 0;
+        QTest::newRow("standard input") << QStringList() << records << 0;
+        QTest::newRow("missing file") << QStringList{"absent.json"} << records << 2;
+        QTest::newRow("not JSON") << QStringList() << QByteArray("{{") << 2;
+        QTest::newRow("empty input") << QStringList() << QByteArray() << 2;
     }
-    void badInputGivesOneChineseLineAndStatusTwo() {
+    void evaluationToolSummarisesAFileOrStandardInputAndRejectsBadInputInOneLine() {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
-        const auto outcome = runTool(arguments, input);
-        QCOMPARE(outcome.status, 2);
-        QVERIFY(outcome.out.isEmpty());
-        QCOMPARE(outcome.err.count('\n'), 1);
-        QVERIFY(QString::fromUtf8(outcome.err).contains(QStringLiteral("评测记录")));
+        QFETCH(int, status);
+        test::TestEnvironment environment;
+        test::writeFile(environment.root() + "/records.json", QJsonDocument(QJsonArray{EvaluationRecord().toJson()}).toJson());
+        QProcess tool;
+        tool.setWorkingDirectory(environment.root());
+        tool.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-eval", arguments);
+        tool.write(input);
+        tool.closeWriteChannel();
+        QVERIFY(tool.waitForFinished(20000));
+        QCOMPARE(tool.exitCode(), status);
+        const QJsonObject summary = QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
+        QCOMPARE(summary["recordCount"], status == 0 ? QJsonValue(1) : QJsonValue(QJsonValue::Undefined));
+        QCOMPARE(tool.readAllStandardError().count('\n'), status == 0 ? 0 : 1);
+    }
+
+    // In private folders and without an audio server; a config home that is a file keeps the
+    // settings from persisting.
+    void selfCheckToolNamesEachPassedCheckReportsAFailureAndLeavesNothing_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("lines"); // on standard output
+        QTest::addColumn<QString>("err");
+        QTest::newRow("fresh install") << 0 << 11 << QString();
+        QTest::newRow("settings cannot persist") << 1 << 4 << "自检失败：快捷键设置未持久化\n";
+    }
+    void selfCheckToolNamesEachPassedCheckReportsAFailureAndLeavesNothing() {
+        QFETCH(int, status);
+        QFETCH(int, lines);
+        QFETCH(QString, err);
+        test::TestEnvironment environment;
+        const QString root = environment.root();
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : QStringList{"HOME", "XDG_RUNTIME_DIR", "TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+            variables.insert(name, root + "/" + name);
+            if (name != "XDG_CONFIG_HOME" || status == 0) QDir().mkpath(root + "/" + name);
+        }
+        if (status == 1) test::writeFile(root + "/XDG_CONFIG_HOME", "x");
+        variables.insert("PULSE_SERVER", "unix:" + root + "/no-such-server");
+        QProcess tool;
+        tool.setProcessEnvironment(variables);
+        tool.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo-selfcheck");
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), status);
+        const QStringList out = QString::fromUtf8(tool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(out.size(), lines);
+        QCOMPARE(QString::fromUtf8(tool.readAllStandardError()), err);
+        QCOMPARE(leftIn(root + "/TMPDIR"), QStringList());
+        QVERIFY(!QFileInfo::exists(root + "/XDG_CONFIG_HOME/Murmelo"));
+    }
+
+    // Whatever fails, the scratch folder and the defaults domain go, and folders that were there
+    // before the run stay.
+    void failedSelfCheckStopsTheRunAndRemovesWhatItMadeAndOnlyThat_data() {
+        QTest::addColumn<int>("passed");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("smart prompt may invent") << 0 << "智能口述提示词缺少保真约束";
+        QTest::newRow("translation not natural") << 1 << "翻译提示词资源异常";
+        QTest::newRow("two microphones with one UID") << 6 << "麦克风设备 UID 重复";
+    }
+    void failedSelfCheckStopsTheRunAndRemovesWhatItMadeAndOnlyThat() {
+        QFETCH(int, passed);
+        QFETCH(QString, failure);
+        const QByteArray fault = QTest::currentDataTag();
+        test::TestEnvironment environment;
+        const QString bundle = environment.root() + "/bundle", temporary = environment.root() + "/tmp";
+        // Either of the two fidelity phrases will do for the smart prompt.
+        test::writeFile(bundle + "/Prompts/smart_dictation_zh.md", fault == "smart prompt may invent" ? "把口述整理成书面中文。"
+                                                                   : fault == "translation not natural" ? "整理时不增加结论。"
+                                                                                                        : "只整理，不编造。");
+        test::writeFile(bundle + "/Prompts/translate_to_english.md",
+                        fault == "translation not natural" ? "Translate into English." : "Write natural English.");
+        QDir().mkpath(temporary);
+        QDir().mkpath(environment.configHome() + "/Murmelo/defaults");
+        AudioInputBackendFake microphones;
+        if (fault == "two microphones with one UID") microphones.devices = {{"mic", "麦克风 A"}, {"mic", "麦克风 B"}};
+        int reported = 0;
+        SmokeTestOptions options;
+        options.bundleDirectory = bundle;
+        options.temporaryDirectory = temporary;
+        options.mockTranscriptionDelay = options.mockRefinementDelay = 1ms;
+        options.onCheckPassed = [&](const QString&) { ++reported; };
+        QCOMPARE(test::failureOf(MurmeloSmokeTestSuite::run(microphones, options)), failure);
+        QCOMPARE(reported, passed);
+        QCOMPARE(leftIn(temporary), QStringList());
+        QCOMPARE(leftIn(environment.configHome()), QStringList({"Murmelo", "Murmelo/defaults"}));
     }
 };
 

@@ -1,37 +1,28 @@
-// The providers without a network: the realtime service's events, the mocks, the service URLs,
-// the prompts, which providers a dictation gets, and the texts of their errors.
+// The providers without a network: the realtime service's events, the service URLs and where
+// prompts come from.
 #include "AsyncTest.h"
 #include "TestEnvironment.h"
-#include "refinement/MockTextRefinementProvider.h"
 #include "refinement/PromptLibrary.h"
 #include "refinement/ProviderConfiguration.h"
 #include "refinement/RefinementProviderError.h"
-#include "transcription/MockSpeechTranscriptionProvider.h"
 #include "transcription/OpenAIRealtimeTranscriptionProvider.h"
-#include "transcription/TranscriptionProviderError.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTest>
-#include <QTimer>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
-using Realtime = OpenAIRealtimeTranscriptionProvider;
 
 class ProvidersTest : public QObject {
     Q_OBJECT
 private slots:
-    void serverEventsAreReadOrRejected_data() {
-        test::rowsFromJson(QFINDTESTDATA("transcription/realtime_events.json"));
-    }
+    void serverEventsAreReadOrRejected_data() { test::rowsFromJson(QFINDTESTDATA("transcription/realtime_events.json")); }
     void serverEventsAreReadOrRejected() {
         QFETCH(QJsonObject, row);
-        const QStringList kinds{"ignored", "delta", "completed", "emptyTranscript",
-                                "serverError"}; // enum order
+        const QStringList kinds{"ignored", "delta", "completed", "emptyTranscript", "serverError"}; // enum order
         try {
-            const auto event = Realtime::parseServerEvent(row["frame"].toString().toUtf8());
+            const auto event = OpenAIRealtimeTranscriptionProvider::parseServerEvent(row["frame"].toString().toUtf8());
             QCOMPARE(kinds.value(int(event.kind)), row["kind"].toString());
             QCOMPARE(event.text, row["text"].toString());
             QCOMPARE(event.languages, row["languages"].toVariant().toStringList());
@@ -40,49 +31,14 @@ private slots:
         }
     }
 
-    void mockTranscriptionKeepsTheSessionRulesAndGivesOnePartialPastHalfASecond() {
-        MockSpeechTranscriptionProvider provider(30ms);
-        const QString notStarted = QStringLiteral("语音识别会话尚未开始。");
-        QCOMPARE(test::failureOf(provider.sendAudio("x")), notStarted);
-        QStringList partials;
-        test::run(provider.start({}, [&](const QString& delta) { partials << delta; }));
-        QCOMPARE(test::failureOf(provider.start({}, {})), QStringLiteral("语音识别会话已经开始。"));
-        test::run(provider.sendAudio(QByteArray(24000, '\1')));
-        QVERIFY(partials.isEmpty()); // exactly at the threshold: nothing yet
-        test::run(provider.sendAudio("x"));
-        test::run(provider.sendAudio("y"));
-        QCOMPARE(partials, QStringList{MockSpeechTranscriptionProvider::partialText()});
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(test::run(provider.finish()).text, MockSpeechTranscriptionProvider::transcriptText());
-        QVERIFY(clock.elapsed() >= 29);
-        QCOMPARE(test::failureOf(provider.finish()), notStarted);
-    }
-
-    void mockWaitsEndInCancellationAndRefinementAnswersByMode() {
-        MockSpeechTranscriptionProvider transcription(10s);
-        test::run(transcription.start({}, {}));
-        QTimer::singleShot(10ms, [&] { test::run(transcription.cancel()); });
-        QVERIFY(test::runExpectingError<CancellationError>(transcription.finish()));
-        MockTextRefinementProvider refinement(10s);
-        QTimer::singleShot(10ms, [&] { refinement.cancel(); });
-        QVERIFY(test::runExpectingError<CancellationError>(refinement.refine({})));
-        MockTextRefinementProvider quick(0ms);
-        QCOMPARE(test::run(quick.refine({"x", InputMode::translateToEnglish, "g"})),
-                 MockTextRefinementProvider::translationText());
-        QCOMPARE(test::run(quick.refine({"x", InputMode::smartDictation, "g"})),
-                 MockTextRefinementProvider::smartDictationText());
-    }
-
     void baseURLOverridesReachEveryEndpointAndABadOneWarnsOnce_data() {
         test::rowsFromJson(QFINDTESTDATA("transcription/provider_urls.json"));
     }
     void baseURLOverridesReachEveryEndpointAndABadOneWarnsOnce() {
         QFETCH(QJsonObject, row);
         QStringList warnings;
-        const ProviderConfiguration configuration(
-            [&](const char* name) { return row[QLatin1String(name)].toString(); },
-            [&](const QString& line) { warnings << line; });
+        const ProviderConfiguration configuration([&](const char* name) { return row[QLatin1String(name)].toString(); },
+                                                  [&](const QString& line) { warnings << line; });
         QCOMPARE(configuration.openAIRealtimeURL().toString(), row["realtime"].toString());
         QCOMPARE(configuration.openAIResponsesURL().toString(), row["responses"].toString());
         QCOMPARE(configuration.deepSeekChatURL().toString(), row["chat"].toString());
@@ -94,15 +50,8 @@ private slots:
     void promptIsReadAfreshFromPromptsThenTheTopLevelUnchanged() {
         test::TestEnvironment environment;
         const QString bundle = environment.root() + "/Test.bundle";
-        const auto prompt = [&] {
-            return PromptLibrary::systemPrompt(InputMode::translateToEnglish, bundle);
-        };
-        try {
-            prompt();
-            QFAIL("a missing prompt was read");
-        } catch (const PromptLibraryError& error) {
-            QCOMPARE(error.description(), QStringLiteral("缺少提示词资源：translate_to_english"));
-        }
+        const auto prompt = [&] { return PromptLibrary::systemPrompt(InputMode::translateToEnglish, bundle); };
+        QVERIFY_THROWS_EXCEPTION(PromptLibraryError, prompt());
         QDir().mkpath(bundle + "/Prompts/translate_to_english.md"); // a folder is no prompt
         QVERIFY_THROWS_EXCEPTION(PromptLibraryError, prompt());
         test::writeFile(bundle + "/translate_to_english.md", "  top level\n");
@@ -112,44 +61,13 @@ private slots:
         QCOMPARE(prompt(), QStringLiteral("in folder"));
         test::writeFile(bundle + "/Prompts/translate_to_english.md", "\xff\xfe\xfd");
         QVERIFY_THROWS_EXCEPTION(FileError, prompt());
-        QCOMPARE(refinementUserMessage({" a \n", InputMode::smartDictation, "\tg "}),
-                 QStringLiteral("个人词典：\n\tg \n\n原始语音转写：\n a \n"));
     }
 
-    void bundleIsTheFirstCandidateThatExists() {
-        test::TestEnvironment environment;
-        const QString a = environment.root() + "/a", b = environment.root() + "/b";
-        QDir().mkpath(b);
-        QCOMPARE(ResourceBundle::firstExisting({a, b, environment.root()}), std::optional<QString>(b));
-        QVERIFY(!ResourceBundle::firstExisting({a}));
+    void installedBundlesComeBeforeTheBuildTreesCopy() {
         const QStringList candidates = ResourceBundle::candidates();
         QCOMPARE(candidates.size(), 3);
         QVERIFY(candidates.first().endsWith("/Murmelo_MurmeloCore.bundle"));
         QVERIFY(candidates.at(1).endsWith("/share/murmelo/Murmelo_MurmeloCore.bundle"));
-    }
-
-    // Texts no other test here sees; a changed character is a bug.
-    void errorTextsAreExact_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        using Case = RefinementProviderError::Case;
-        QTest::newRow("no OpenAI key")
-            << TranscriptionProviderError(TranscriptionProviderError::Case::missingAPIKey).description()
-            << "请先在设置中保存 OpenAI API Key。";
-        QTest::newRow("service message kept untrimmed")
-            << RefinementProviderError::server("rate limited ").description()
-            << "文字整理服务错误：rate limited ";
-        QTest::newRow("no refinement key") << RefinementProviderError(Case::missingAPIKey).description()
-                                           << "请先在设置中保存文字整理服务所需的 API Key。";
-        QTest::newRow("unreadable answer") << RefinementProviderError(Case::invalidResponse).description()
-                                           << "文字整理服务返回了无法解析的数据。";
-        QTest::newRow("empty answer")
-            << RefinementProviderError(Case::emptyResult).description() << "文字整理服务返回了空结果。";
-    }
-    void errorTextsAreExact() {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(text, expected);
     }
 };
 
