@@ -131,9 +131,8 @@ bool TestDisplay::fail(const QString& message) {
 
 QProcessEnvironment TestDisplay::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* folder :
-         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
-        environment.insert(folder, m_root.filePath(QString::fromLatin1(folder).section('_', 1, 1).toLower()));
+    for (const char* folder : privateFolders)
+        environment.insert(folder, m_root.filePath(QLatin1String(folder)));
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
     if (!m_name.isEmpty()) environment.insert("DISPLAY", m_name);
