@@ -189,12 +189,17 @@ private slots:
         const QString terminal = openWindow("foot");
         const QString editor = openWindow("org.example.Editor");
         QVERIFY(!terminal.isEmpty() && !editor.isEmpty());
+        // The chord follows the activated window as this process last heard of it.
+        QVERIFY(test::waitUntil(
+            [&] { return m_keyboard->focusedWindowClasses() == QStringList{"org.example.Editor"}; }, 5s));
         TextInsertionService service(*m_pasteboard, *m_keyboard);
         for (int paste = 1; paste <= 10; ++paste) {
             QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
             const QString expected = QString("echo 你好").repeated(paste);
             QVERIFY2(test::waitUntil([&] { return textOf(editor) == expected; }, 10s),
-                     qPrintable(textOf(editor)));
+                     qPrintable(textOf(editor) + " after keys " +
+                                test::chordsInKeyLog(QString::fromUtf8(test::readAll(editor + ".keys")))
+                                    .join(' ')));
         }
         QVERIFY(run("swaymsg", {"[app_id=\"foot\"] focus"}));
         QVERIFY(
