@@ -1,3 +1,2 @@
-# The fake speech and language services: in-process for most tests, as a process when a test or
-# benchmark wants it apart.
-target_sources(murmelo_test_support PRIVATE BackgroundTask.h FakeServicesProcess.h FakeServicesProcess.cpp)
+# Runs the fake speech and language services as a process, for benchmarks that want them apart.
+target_sources(murmelo_test_support PRIVATE FakeServicesProcess.h FakeServicesProcess.cpp)
