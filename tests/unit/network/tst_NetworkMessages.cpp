@@ -13,16 +13,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <stdexcept>
+
 using namespace murmelo;
 using Provider = OpenAIRealtimeTranscriptionProvider;
 
 namespace {
 
+// An enumerator by its name; a misspelt one fails the row instead of standing for some other value.
 template <typename Enum> Enum named(const QJsonValue& name) {
-    bool known = false;
-    const int value = QMetaEnum::fromType<Enum>().keyToValue(name.toString().toLatin1(), &known);
-    if (!known) QTest::qFail("unknown enumerator", __FILE__, __LINE__);
-    return Enum(value);
+    const int value = QMetaEnum::fromType<Enum>().keyToValue(name.toString().toLatin1());
+    return value >= 0 ? Enum(value) : throw std::invalid_argument("no such enumerator");
 }
 
 // A row's expected outcome: "text:..." for a parsed answer, else the error it names.
@@ -31,7 +32,8 @@ QString expectedOutcome(const QString& expected) {
     if (expected.startsWith("text:")) return expected;
     if (expected.startsWith("server:")) return RefinementProviderError::server(expected.mid(7)).description();
     if (expected == "json") return JsonParseError().description();
-    return RefinementProviderError(expected == "empty" ? Case::emptyResult : Case::invalidResponse).description();
+    return RefinementProviderError(expected == "empty" ? Case::emptyResult : Case::invalidResponse)
+        .description();
 }
 
 } // namespace
@@ -46,17 +48,22 @@ private slots:
         test::writeFile(m_bundle.path() + "/Prompts/translate_to_english.md", "TRANSLATE");
     }
 
-    void transportFailuresGetUrlLoadingCodes_data() { test::rowsFromJson(QFINDTESTDATA("network/transport_errors.json")); }
+    void transportFailuresGetUrlLoadingCodes_data() {
+        test::rowsFromJson(QFINDTESTDATA("network/transport_errors.json"));
+    }
     void transportFailuresGetUrlLoadingCodes() {
         QFETCH(const QJsonObject, row);
         const NetworkError error =
-            row.contains("reply") ? network::networkErrorFor(named<QNetworkReply::NetworkError>(row["reply"]))
-                                  : network::networkErrorFor(named<QAbstractSocket::SocketError>(row["socket"]),
-                                                             row["detail"].toString());
+            row.contains("reply")
+                ? network::networkErrorFor(named<QNetworkReply::NetworkError>(row["reply"]))
+                : network::networkErrorFor(named<QAbstractSocket::SocketError>(row["socket"]),
+                                           row["detail"].toString());
         QCOMPARE(error.code(), row["code"].toInt());
     }
 
-    void sessionUpdateConfiguresTheTranscription_data() { test::rowsFromJson(QFINDTESTDATA("network/session_updates.json")); }
+    void sessionUpdateConfiguresTheTranscription_data() {
+        test::rowsFromJson(QFINDTESTDATA("network/session_updates.json"));
+    }
     void sessionUpdateConfiguresTheTranscription() {
         QFETCH(const QJsonObject, row);
         const auto list = [&](const char* name) { return row[name].toVariant().toStringList(); };
@@ -64,11 +71,14 @@ private slots:
         QCOMPARE(Provider::sessionUpdate(context, row["model"].toString()), row["expected"].toObject());
     }
 
-    void connectionUrlHasTheOneModelItem_data() { test::rowsFromJson(QFINDTESTDATA("network/realtime_urls.json")); }
+    void connectionUrlHasTheOneModelItem_data() {
+        test::rowsFromJson(QFINDTESTDATA("network/realtime_urls.json"));
+    }
     void connectionUrlHasTheOneModelItem() {
         QFETCH(const QJsonObject, row);
         const QUrl url = Provider::connectionUrl(QUrl(row["endpoint"].toString()), row["model"].toString());
-        QCOMPARE(url.isValid() ? QString::fromLatin1(url.toEncoded()) : QString(), row["expected"].toString());
+        QCOMPARE(url.isValid() ? QString::fromLatin1(url.toEncoded()) : QString(),
+                 row["expected"].toString());
     }
 
     // The message is built by hand for speed; every base64 padding case must still be right.
@@ -79,11 +89,14 @@ private slots:
                 chunk.append(char(i * 13 + 255));
             const QJsonObject expected{{"type", "input_audio_buffer.append"},
                                        {"audio", QString::fromLatin1(chunk.toBase64())}};
-            QCOMPARE(QJsonDocument::fromJson(Provider::audioAppendMessage(chunk).toUtf8()).object(), expected);
+            QCOMPARE(QJsonDocument::fromJson(Provider::audioAppendMessage(chunk).toUtf8()).object(),
+                     expected);
         }
     }
 
-    void requestBodiesHaveExactlyTheirFields_data() { test::rowsFromJson(QFINDTESTDATA("network/request_bodies.json")); }
+    void requestBodiesHaveExactlyTheirFields_data() {
+        test::rowsFromJson(QFINDTESTDATA("network/request_bodies.json"));
+    }
     void requestBodiesHaveExactlyTheirFields() {
         QFETCH(const QJsonObject, row);
         const QString model = row["model"].toString();
@@ -91,8 +104,9 @@ private slots:
                                         row["translate"].toBool() ? InputMode::translateToEnglish
                                                                   : InputMode::smartDictation,
                                         row["glossary"].toString()};
-        QCOMPARE(row["api"] == "chat" ? DeepSeekRefinementProvider::makeBody(model, "SYSTEM", "USER")
-                                      : OpenAITextRefinementProvider::makePayload(request, model, m_bundle.path()),
+        QCOMPARE(row["api"] == "chat"
+                     ? DeepSeekRefinementProvider::makeBody(model, "SYSTEM", "USER")
+                     : OpenAITextRefinementProvider::makePayload(request, model, m_bundle.path()),
                  row["expected"].toObject());
     }
 
