@@ -113,9 +113,6 @@ class NetworkServicesTest : public QObject {
         url.setPath("/v1/realtime");
         return url;
     }
-    fake::HttpScript& endpoint(const QString& kind) {
-        return kind == "openai" ? m_server->script.responses : m_server->script.chat;
-    }
     std::unique_ptr<TextRefinementProvider> refiner(const QString& kind, QUrl base = {},
                                                     const QString& apiKey = key,
                                                     std::chrono::milliseconds timeout = 20s,
@@ -304,7 +301,7 @@ private slots:
     void httpFailuresBecomeTheirErrors() {
         QFETCH(const QJsonObject, row);
         for (const QJsonValue kind : row["providers"].toArray()) {
-            fake::HttpScript& script = endpoint(kind.toString());
+            fake::HttpScript& script = kind == "openai" ? m_server->script.responses : m_server->script.chat;
             script.hang = row["hang"].toBool();
             script.dropAfterBytes = row["dropAfterBytes"].toInt(-1);
             script.status = row["status"].toInt();
