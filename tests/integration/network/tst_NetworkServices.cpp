@@ -41,11 +41,9 @@ Frame transcription(const QString& event, QJsonObject fields, Frame::Kind kind =
     fields.insert("type", "conversation.item.input_audio_transcription." + event);
     return json(fields, kind);
 }
+// Distinct chunks, so a lost or reordered one shows.
 QByteArray chunk(int index) {
-    QByteArray bytes(1024, Qt::Uninitialized);
-    for (int i = 0; i < bytes.size(); ++i)
-        bytes[i] = char((index * 31 + i * 7) & 0xff);
-    return bytes;
+    return QByteArray(1024, char(index));
 }
 int commits(const fake::RecordedSession& session) {
     return int(std::count_if(session.frames.begin(), session.frames.end(), [](const auto& frame) {
@@ -63,33 +61,25 @@ template <typename T> std::optional<Case> caseOf(QCoro::Task<T>&& task) {
     return error ? std::optional(error->kind()) : std::nullopt;
 }
 
-// The error a case names: "network:<code>", "http:<status>", "server:<message>", or a case's name.
-std::exception_ptr namedError(const QString& name) {
+template <typename E> std::pair<std::exception_ptr, QString> named(const E& error) {
+    return {std::make_exception_ptr(error), error.description()};
+}
+// The error a case names, and its description: "network:<code>", "http:<status>", "server:<message>", or a
+// case's name.
+std::pair<std::exception_ptr, QString> namedError(const QJsonValue& value) {
     using Refinement = RefinementProviderError;
-    const QString detail = name.section(':', 1);
-    if (name.startsWith("network:")) return std::make_exception_ptr(NetworkError(detail.toInt()));
-    if (name.startsWith("http:")) return std::make_exception_ptr(Refinement::httpStatus(detail.toInt()));
-    if (name.startsWith("server:"))
-        return std::make_exception_ptr(TranscriptionProviderError(Case::server, detail));
-    if (name == "json") return std::make_exception_ptr(JsonParseError());
-    if (name == "invalidResponse")
-        return std::make_exception_ptr(Refinement(Refinement::Case::invalidResponse));
+    const QString name = value.toString(), detail = name.section(':', 1);
+    if (name.startsWith("network:")) return named(NetworkError(detail.toInt()));
+    if (name.startsWith("http:")) return named(Refinement::httpStatus(detail.toInt()));
+    if (name.startsWith("server:")) return named(TranscriptionProviderError(Case::server, detail));
+    if (name == "json") return named(JsonParseError());
+    if (name == "invalidResponse") return named(Refinement(Refinement::Case::invalidResponse));
     if (name == "missingOpenAIKey")
-        return std::make_exception_ptr(
-            DictationCoordinatorError(DictationCoordinatorError::Case::missingOpenAIKey));
+        return named(DictationCoordinatorError(DictationCoordinatorError::Case::missingOpenAIKey));
     const QHash<QString, Case> cases{{"emptyTranscript", Case::emptyTranscript},
                                      {"invalidServerMessage", Case::invalidServerMessage},
                                      {"connectionClosed", Case::connectionClosed}};
-    return std::make_exception_ptr(
-        TranscriptionProviderError(cases.value(name, Case::server), "unknown: " + name));
-}
-QString describe(const QJsonValue& name) {
-    try {
-        std::rethrow_exception(namedError(name.toString()));
-    } catch (const Error& error) {
-        return error.description();
-    }
-    return {};
+    return named(TranscriptionProviderError(cases.value(name, Case::server), "unknown: " + name));
 }
 // Where a case's request goes: to a port nobody listens on, or with another scheme.
 QUrl aimed(QUrl url, const QJsonObject& row) {
@@ -107,12 +97,7 @@ class NetworkServicesTest : public QObject {
     std::unique_ptr<QNetworkAccessManager> m_session;
     std::shared_ptr<SecretBackendFake> m_keyring;
 
-    QUrl realtimeUrl() const {
-        QUrl url = m_server->baseUrl();
-        url.setScheme("ws");
-        url.setPath("/v1/realtime");
-        return url;
-    }
+    QUrl realtimeUrl() const { return QUrl(QString("ws://127.0.0.1:%1/v1/realtime").arg(m_server->port())); }
     std::unique_ptr<TextRefinementProvider> refiner(const QString& kind, QUrl base = {},
                                                     const QString& apiKey = key,
                                                     std::chrono::milliseconds timeout = 20s,
@@ -196,7 +181,7 @@ private slots:
         else
             m_server->script.realtime.afterCommit = frames;
         m_server->script.realtime.dropAfterCommit = when == "drop";
-        const QString expected = describe(row["error"]);
+        const QString expected = namedError(row["error"]).second;
         Provider provider(key, "gpt-live-transcribe", realtimeUrl());
         test::run(provider.start({}, {}));
         test::run(provider.sendAudio(chunk(0)));
@@ -238,7 +223,7 @@ private slots:
         m_server->script.realtime.rejectStatus = row["rejectStatus"].toInt();
         m_server->script.realtime.hangHandshake = row["hang"].toBool();
         Provider provider(row["key"].toString(key), "gpt-live-transcribe", aimed(realtimeUrl(), row), 300ms);
-        QCOMPARE(test::failureOf(provider.start({}, {})), describe(row["error"]));
+        QCOMPARE(test::failureOf(provider.start({}, {})), namedError(row["error"]).second);
         QCOMPARE(caseOf(provider.finish()), Case::notStarted);
     }
 
@@ -307,7 +292,7 @@ private slots:
             script.status = row["status"].toInt();
             if (row.contains("body")) script.body = row["body"].toString().toUtf8();
             const auto provider = refiner(kind.toString(), aimed(m_server->baseUrl(), row), key, 200ms);
-            QCOMPARE(test::failureOf(provider->refine(request)), describe(row["error"]));
+            QCOMPARE(test::failureOf(provider->refine(request)), namedError(row["error"]).second);
         }
     }
 
@@ -351,10 +336,10 @@ private slots:
         const QString service = row["service"].toString();
         test::run(service == "OpenAI" ? model->testOpenAI(models.value(0), models.value(1))
                                       : model->testDeepSeek(models.value(0)));
-        QCOMPARE(model->statusMessage(), row.contains("message")
-                                             ? row["message"].toString()
-                                             : CredentialSettingsModel::connectionMessage(
-                                                   namedError(row["error"].toString()), service));
+        QCOMPARE(model->statusMessage(),
+                 row.contains("message")
+                     ? row["message"].toString()
+                     : CredentialSettingsModel::connectionMessage(namedError(row["error"]).first, service));
         QCOMPARE(sent(), row["sent"].toVariant().toStringList());
         QVERIFY(!model->isTesting());
     }
