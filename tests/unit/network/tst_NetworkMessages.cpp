@@ -28,12 +28,13 @@ template <typename Enum> Enum named(const QJsonValue& name) {
 
 // A row's expected outcome: "text:..." for a parsed answer, else the error it names.
 QString expectedOutcome(const QString& expected) {
-    using Case = RefinementProviderError::Case;
-    if (expected.startsWith("text:")) return expected;
-    if (expected.startsWith("server:")) return RefinementProviderError::server(expected.mid(7)).description();
-    if (expected == "json") return JsonParseError().description();
-    return RefinementProviderError(expected == "empty" ? Case::emptyResult : Case::invalidResponse)
-        .description();
+    using Refinement = RefinementProviderError;
+    if (expected.startsWith("server:")) return Refinement::server(expected.mid(7)).description();
+    const QHash<QString, QString> errors{
+        {"json", JsonParseError().description()},
+        {"empty", Refinement(Refinement::Case::emptyResult).description()},
+        {"invalid", Refinement(Refinement::Case::invalidResponse).description()}};
+    return errors.value(expected, expected);
 }
 
 } // namespace
