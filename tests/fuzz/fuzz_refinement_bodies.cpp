@@ -8,21 +8,15 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-template <typename Parse> void check(Parse parse, const QByteArray& body) {
-    try {
-        // A successful parse always gives usable text.
-        if (parse(body).trimmed().isEmpty()) std::abort();
-    } catch (const murmelo::Error&) {
-    }
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray body = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
-    check(&murmelo::OpenAITextRefinementProvider::parseResponse, body);
-    check(&murmelo::DeepSeekRefinementProvider::parseResponse, body);
+    for (const auto parse : {&murmelo::OpenAITextRefinementProvider::parseResponse,
+                             &murmelo::DeepSeekRefinementProvider::parseResponse}) {
+        try {
+            // A successful parse always gives usable text.
+            if (parse(body).trimmed().isEmpty()) std::abort();
+        } catch (const murmelo::Error&) {
+        }
+    }
     return 0;
 }

@@ -1,6 +1,1 @@
-murmelo_add_test(tst_RealtimeTranscription LABEL integration SOURCES network/tst_RealtimeTranscription.cpp
-  LIBS murmelo_fake_services)
-murmelo_add_test(tst_RefinementProviders LABEL integration SOURCES network/tst_RefinementProviders.cpp
-  LIBS murmelo_fake_services)
-murmelo_add_test(tst_ConnectionTests LABEL integration SOURCES network/tst_ConnectionTests.cpp
-  LIBS murmelo_fakes murmelo_fake_services)
+murmelo_add_test(tst_NetworkServices LABEL integration SOURCES network/tst_NetworkServices.cpp LIBS murmelo_fake_services)
