@@ -12,7 +12,7 @@ target_link_libraries(soak_dictation PRIVATE murmelo_core)
 # in their own process, so that this process's memory is the application side alone.
 if(TARGET murmelo_test_support)
   add_executable(soak_recording dictation/soak_recording.cpp dictation/ResidentMemory.h)
-  target_include_directories(soak_recording PRIVATE "${PROJECT_SOURCE_DIR}/tests/fakes")
+  target_include_directories(soak_recording PRIVATE "${PROJECT_SOURCE_DIR}/tests/fakes" "${PROJECT_SOURCE_DIR}/bench")
   target_link_libraries(soak_recording PRIVATE murmelo_platform murmelo_test_support)
   add_dependencies(soak_recording murmelo-fake-services)
 endif()

@@ -9,7 +9,7 @@
 
 namespace murmelo::test {
 
-// Runs build/bin/murmelo-fake-services on a free loopback port until destroyed (then stops it by its
+// For the benchmarks: runs build/bin/murmelo-fake-services on a free loopback port until destroyed (then stops it by its
 // PID), for benchmarks that want the server in another process.
 class FakeServicesProcess {
 public:
