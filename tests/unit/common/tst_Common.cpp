@@ -4,8 +4,6 @@
 #include "TestEnvironment.h"
 #include "common/AsyncMutex.h"
 #include "common/Completion.h"
-#include "common/Error.h"
-#include "common/JsonFile.h"
 #include "dictation/WithTimeout.h"
 #include "settings/AppSettings.h"
 #include "settings/UserDefaults.h"
@@ -41,18 +39,6 @@ private slots:
         QVERIFY(!mutex.isLocked());
     }
 
-    void timeoutPassesValuesAndErrorsThroughEvenWhenAlreadyDone() {
-        auto ready = []() -> QCoro::Task<int> { co_return 42; };
-        QCOMPARE(test::run(withTimeout<int>(0ms, ready(), {})), 42);
-        auto failing = []() -> QCoro::Task<int> {
-            co_await sleepFor(1ms);
-            throw NetworkError(NetworkError::cannotConnectToHost);
-        };
-        const auto error = test::runExpectingError<NetworkError>(withTimeout<int>(1s, failing(), {}));
-        QVERIFY(error);
-        QCOMPARE(error->code(), int(NetworkError::cannotConnectToHost));
-    }
-
     // After the limit, cancel is called once and we wait, at most the grace, for the operation to
     // end: one that honours the cancel has ended when timedOut arrives, one that ignores it has not.
     void timeoutCancelsOnceThenWaitsAtMostTheGraceForTheOperation_data() {
@@ -82,18 +68,6 @@ private slots:
         test::run(sleepFor(1ms, &scope)); // an earlier cancellation does not reach a later wait
     }
 
-    void writingTightensALooseFileAndFolderToPrivate() {
-        test::TestEnvironment environment;
-        const QString path = environment.root() + "/open/file.json";
-        test::writeFile(path, "old");
-        QFile::setPermissions(environment.root() + "/open", QFileDevice::Permissions(0x7755));
-        QFile::setPermissions(path, QFileDevice::Permissions(0x6644));
-        files::writePrivateFileAtomically(path, "new");
-        QCOMPARE(test::readAll(path), QByteArray("new"));
-        QCOMPARE(test::unixMode(path), 0600);
-        QCOMPARE(test::unixMode(environment.root() + "/open"), 0700);
-    }
-
     void domainsLiveInTheConfigFolderAndNoNameEscapesIt() {
         test::TestEnvironment environment;
         const QString folder = environment.configHome() + "/Murmelo";
@@ -101,14 +75,6 @@ private slots:
         QCOMPARE(UserDefaults::named("Scratch.1")->filePath(), folder + "/defaults/Scratch.1.json");
         for (const QString& name : QStringList{"", "../settings", "a/b", ".hidden", "x\ny", QString(201, 'a')})
             QVERIFY2(!UserDefaults::named(name), qPrintable(name)); // it would escape the folder
-    }
-
-    void freshInstallRunsInMockModeWithoutHistoryAndWritesNothing() {
-        test::TestEnvironment environment;
-        UserDefaults defaults(environment.root() + "/settings.json");
-        AppSettings settings(defaults);
-        QVERIFY(settings.useMockProviders() && !settings.saveHistory() && !settings.isInitializing());
-        QVERIFY(!QFile::exists(defaults.filePath()));
     }
 
     // A stored value counts only with its own JSON type and an exact enum name; `read` is what the
@@ -126,10 +92,12 @@ private slots:
         QCOMPARE(defaults.value(row["key"].toString()), row["read"]);
     }
 
+    // A fresh install writes nothing until the user changes something.
     void aChangeSignalsOnceAndIsSavedWholeForTheNextStart() {
         test::TestEnvironment environment;
         UserDefaults defaults(environment.root() + "/settings.json");
         AppSettings settings(defaults);
+        QVERIFY(!QFile::exists(defaults.filePath()));
         QSignalSpy history(&settings, &AppSettings::saveHistoryChanged), any(&settings, &AppSettings::changed);
         settings.setSaveHistory(true);
         QVERIFY(history.size() == 1 && any.size() == 1);
