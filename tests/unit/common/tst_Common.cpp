@@ -9,11 +9,9 @@
 #include "settings/UserDefaults.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace murmelo;
@@ -68,11 +66,9 @@ private slots:
         test::run(sleepFor(1ms, &scope)); // an earlier cancellation does not reach a later wait
     }
 
-    void domainsLiveInTheConfigFolderAndNoNameEscapesIt() {
+    void namedDomainsLiveInTheConfigFolderAndNoNameEscapesIt() {
         test::TestEnvironment environment;
-        const QString folder = environment.configHome() + "/Murmelo";
-        QCOMPARE(UserDefaults::standard()->filePath(), folder + "/settings.json");
-        QCOMPARE(UserDefaults::named("Scratch.1")->filePath(), folder + "/defaults/Scratch.1.json");
+        QCOMPARE(UserDefaults::named("Scratch.1")->filePath(), environment.configHome() + "/Murmelo/defaults/Scratch.1.json");
         for (const QString& name : QStringList{"", "../settings", "a/b", ".hidden", "x\ny", QString(201, 'a')})
             QVERIFY2(!UserDefaults::named(name), qPrintable(name)); // it would escape the folder
     }
@@ -90,20 +86,6 @@ private slots:
         AppSettings settings(defaults);
         settings.persist();
         QCOMPARE(defaults.value(row["key"].toString()), row["read"]);
-    }
-
-    // A fresh install writes nothing until the user changes something.
-    void aChangeSignalsOnceAndIsSavedWholeForTheNextStart() {
-        test::TestEnvironment environment;
-        UserDefaults defaults(environment.root() + "/settings.json");
-        AppSettings settings(defaults);
-        QVERIFY(!QFile::exists(defaults.filePath()));
-        QSignalSpy history(&settings, &AppSettings::saveHistoryChanged), any(&settings, &AppSettings::changed);
-        settings.setSaveHistory(true);
-        QVERIFY(history.size() == 1 && any.size() == 1);
-        UserDefaults reopened(defaults.filePath());
-        QVERIFY(AppSettings(reopened).saveHistory());
-        QCOMPARE(reopened.snapshot().size(), 10); // every key, for the format's other readers
     }
 
     // Each unreadable file goes aside, in the same second too, and no copy overwrites another.
