@@ -26,7 +26,8 @@ QStringList leftIn(const QString& folder) {
 
 // Whether all of `text` matches `pattern`.
 bool matches(const QString& pattern, const QByteArray& text) {
-    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(QString::fromUtf8(text)).hasMatch();
+    const QRegularExpression whole(QRegularExpression::anchoredPattern(pattern));
+    return whole.match(QString::fromUtf8(text)).hasMatch();
 }
 
 } // namespace
@@ -70,25 +71,28 @@ private slots:
     // check as it passes, then sums up, and fails where a config home that is a file keeps the
     // settings from persisting. A failure is one line on standard error, status 2 for bad input.
     void toolsPrintTheirResultOrOneLineOfFailureWithItsStatus_data() {
-        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("command"); // the tool and its arguments
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out"); // patterns that all of standard output and error match
         QTest::addColumn<QString>("err");
-        const QString evaluation = "murmelo-eval", selfCheck = "murmelo-selfcheck";
         const QByteArray records = QJsonDocument(QJsonArray{EvaluationRecord().toJson()}).toJson();
         const QString summary = R"((?s)\{.*"recordCount": 1\b.*\}\n)", oneLine = ".+\n";
-        QTest::newRow("evaluation of a file") << QStringList{evaluation, "records.json"} << QByteArray() << 0 << summary << "";
-        QTest::newRow("evaluation of standard input") << QStringList{evaluation} << records << 0 << summary << "";
-        QTest::newRow("evaluation of a missing file") << QStringList{evaluation, "absent.json"} << records << 2 << "" << oneLine;
-        QTest::newRow("evaluation of bad JSON") << QStringList{evaluation} << QByteArray("{{") << 2 << "" << oneLine;
+        QTest::newRow("evaluation of a file")
+            << "murmelo-eval records.json" << QByteArray() << 0 << summary << "";
+        QTest::newRow("evaluation of standard input") << "murmelo-eval" << records << 0 << summary << "";
+        QTest::newRow("evaluation of a missing file")
+            << "murmelo-eval absent.json" << records << 2 << "" << oneLine;
+        QTest::newRow("evaluation of bad JSON") << "murmelo-eval" << QByteArray("{{") << 2 << "" << oneLine;
         QTest::newRow("self-check of a fresh install")
-            << QStringList{selfCheck} << QByteArray() << 0 << "(.+\n){10}全部 10 项自检通过。\n" << "";
+            << "murmelo-selfcheck" << QByteArray() << 0 << "(.+\n){10}全部 10 项自检通过。\n"
+            << "";
         QTest::newRow("self-check where settings cannot persist")
-            << QStringList{selfCheck} << QByteArray() << 1 << "(.+\n){4}" << "自检失败：快捷键设置未持久化\n";
+            << "murmelo-selfcheck" << QByteArray() << 1 << "(.+\n){4}"
+            << "自检失败：快捷键设置未持久化\n";
     }
     void toolsPrintTheirResultOrOneLineOfFailureWithItsStatus() {
-        QFETCH(QStringList, command);
+        QFETCH(QString, command);
         QFETCH(QByteArray, input);
         QFETCH(int, status);
         QFETCH(QString, out);
@@ -101,10 +105,12 @@ private slots:
         }
         environment.set("PULSE_SERVER", ("unix:" + root + "/no-such-server").toUtf8());
         if (status == 1) test::writeFile(environment.configHome(), "x");
-        test::writeFile(root + "/records.json", QJsonDocument(QJsonArray{EvaluationRecord().toJson()}).toJson());
+        test::writeFile(root + "/records.json",
+                        QJsonDocument(QJsonArray{EvaluationRecord().toJson()}).toJson());
         QProcess tool;
         tool.setWorkingDirectory(root);
-        tool.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/" + command.takeFirst(), command);
+        QStringList arguments = command.split(' ');
+        tool.start(qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/" + arguments.takeFirst(), arguments);
         tool.write(input);
         tool.closeWriteChannel();
         QVERIFY(tool.waitForFinished(30000));
