@@ -30,7 +30,7 @@ struct SessionRecord {
 
 // Counts live providers, to prove that at most one dictation's set exists at a time.
 struct ProviderCensus {
-    int alive = 0, maximumAlive = 0, created = 0;
+    int alive = 0, maximumAlive = 0;
 };
 
 // What both fakes share: the census, the script, and waits that end with the provider.
@@ -38,7 +38,6 @@ class ScriptedProvider {
 public:
     ScriptedProvider(ProviderScript script, ProviderCensus& census, std::shared_ptr<SessionRecord> record)
         : m_script(std::move(script)), m_census(census), m_record(std::move(record)) {
-        ++m_census.created;
         m_census.maximumAlive = std::max(m_census.maximumAlive, ++m_census.alive);
     }
     ~ScriptedProvider() {

@@ -10,8 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const auto records = murmelo::decodeEvaluationRecords(
             QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
-        const auto summary = murmelo::EvaluationCalculator::summarize(records);
-        (void)summary.toJson();
+        (void)murmelo::EvaluationCalculator::summarize(records).toJson();
     } catch (const murmelo::Error&) {
         // Rejected input is the expected outcome for most of what the fuzzer makes.
     }

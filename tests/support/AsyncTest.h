@@ -19,7 +19,6 @@ namespace detail {
 template <typename T> struct Outcome {
     std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
     std::exception_ptr error;
-    bool done = false;
     QEventLoop loop;
 };
 
@@ -35,7 +34,6 @@ template <typename T> QCoro::Task<> drive(QCoro::Task<T> task, Outcome<T>* outco
     } catch (...) {
         outcome->error = std::current_exception();
     }
-    outcome->done = true;
     outcome->loop.quit();
 }
 
@@ -46,7 +44,7 @@ template <typename T> QCoro::Task<> drive(QCoro::Task<T> task, Outcome<T>* outco
 template <typename T> T run(QCoro::Task<T>&& task) {
     detail::Outcome<T> outcome;
     auto driver = detail::drive<T>(std::move(task), &outcome);
-    if (!outcome.done) outcome.loop.exec();
+    if (!outcome.value && !outcome.error) outcome.loop.exec(); // not done yet
     if (outcome.error) std::rethrow_exception(outcome.error);
     if constexpr (!std::is_void_v<T>) return std::move(*outcome.value);
 }

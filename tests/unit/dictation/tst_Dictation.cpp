@@ -60,15 +60,6 @@ struct Rig {
     bool waitFor(const DictationPhase& phase) {
         return test::waitUntil([&] { return state.phase() == phase; });
     }
-    // Starts a dictation and, once it records, feeds it three chunks and stops it.
-    void dictate() {
-        coordinator->toggleDictation();
-        test::waitUntil([&] { return !state.phase().is(DictationPhase::Kind::idle); });
-        if (!state.phase().is(DictationPhase::Kind::recording)) return;
-        for (int i = 0; i < 3; ++i)
-            microphone.deliver(QByteArray::number(i));
-        coordinator->toggleDictation();
-    }
     // Nothing of a dictation is left: no microphone, no session, no provider, no open stream.
     bool leftNothing() {
         for (const auto& session : providers.sessions)
@@ -101,8 +92,6 @@ private slots:
         state.reset();
         QVERIFY(state.phase() == DictationPhase::idle() && state.recordingDuration() == 0.0);
         QCOMPARE(state.rawTranscript() + state.finalText(), QStringLiteral("rawfinal")); // still there to copy
-        state.transition(DictationPhase::recording()); // the phase alone starts no timer
-        QVERIFY(!state.isTimerRunning());
         state.beginRecording();
         QVERIFY(state.rawTranscript().isEmpty() && state.finalText().isEmpty());
     }
@@ -120,7 +109,6 @@ private slots:
         queue.finish();
         queue.push("late");
         QVERIFY(!test::run(queue.next()));
-        QCOMPARE(queue.pendingBytes(), 0);
     }
 
     // Rows: what the desktop allows, and the status that says where the text went. History is
@@ -214,7 +202,13 @@ private slots:
             script.fail = [error, step](const QByteArray& at) {
                 if (at == step) std::rethrow_exception(error);
             };
-        rig.dictate();
+        rig.coordinator->toggleDictation();
+        test::waitUntil([&] { return !rig.state.phase().is(DictationPhase::Kind::idle); });
+        if (rig.state.phase().is(DictationPhase::Kind::recording)) {
+            for (int i = 0; i < 3; ++i)
+                rig.microphone.deliver(QByteArray::number(i));
+            rig.coordinator->toggleDictation();
+        }
         QVERIFY(rig.waitFor(DictationPhase::error(message)));
         QCOMPARE(rig.phases.count(DictationPhase::error(message)), 1);
         QCOMPARE(rig.keyboard.postAttempts, 0);
@@ -259,7 +253,7 @@ private slots:
         QCOMPARE(violations, 0);
         QVERIFY(rig.leftNothing());
         QCOMPARE(rig.providers.census.maximumAlive, 2); // one transcription and one refinement provider
-        QVERIFY(rig.providers.census.created >= 20);
+        QVERIFY(rig.providers.sessions.size() >= 20);
     }
 };
 

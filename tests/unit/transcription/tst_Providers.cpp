@@ -1,18 +1,13 @@
-// The providers without a network: the realtime service's events, the service URLs and where
-// prompts come from.
-#include "AsyncTest.h"
+// The providers without a network: the realtime service's events and the service URLs.
 #include "TestEnvironment.h"
-#include "refinement/PromptLibrary.h"
+#include "common/Error.h"
 #include "refinement/ProviderConfiguration.h"
-#include "refinement/RefinementProviderError.h"
 #include "transcription/OpenAIRealtimeTranscriptionProvider.h"
 
-#include <QDir>
 #include <QJsonObject>
 #include <QTest>
 
 using namespace murmelo;
-using namespace std::chrono_literals;
 
 class ProvidersTest : public QObject {
     Q_OBJECT
@@ -45,29 +40,6 @@ private slots:
         QCOMPARE(warnings.size(), row["warnings"].toInt());
         for (const QString& warning : warnings)
             QVERIFY(warning.contains("MURMELO_OPENAI_BASE_URL") && !warning.contains("pw")); // never a secret
-    }
-
-    void promptIsReadAfreshFromPromptsThenTheTopLevelUnchanged() {
-        test::TestEnvironment environment;
-        const QString bundle = environment.root() + "/Test.bundle";
-        const auto prompt = [&] { return PromptLibrary::systemPrompt(InputMode::translateToEnglish, bundle); };
-        QVERIFY_THROWS_EXCEPTION(PromptLibraryError, prompt());
-        QDir().mkpath(bundle + "/Prompts/translate_to_english.md"); // a folder is no prompt
-        QVERIFY_THROWS_EXCEPTION(PromptLibraryError, prompt());
-        test::writeFile(bundle + "/translate_to_english.md", "  top level\n");
-        QCOMPARE(prompt(), QStringLiteral("  top level\n"));
-        QDir(bundle + "/Prompts").removeRecursively();
-        test::writeFile(bundle + "/Prompts/translate_to_english.md", "in folder");
-        QCOMPARE(prompt(), QStringLiteral("in folder"));
-        test::writeFile(bundle + "/Prompts/translate_to_english.md", "\xff\xfe\xfd");
-        QVERIFY_THROWS_EXCEPTION(FileError, prompt());
-    }
-
-    void installedBundlesComeBeforeTheBuildTreesCopy() {
-        const QStringList candidates = ResourceBundle::candidates();
-        QCOMPARE(candidates.size(), 3);
-        QVERIFY(candidates.first().endsWith("/Murmelo_MurmeloCore.bundle"));
-        QVERIFY(candidates.at(1).endsWith("/share/murmelo/Murmelo_MurmeloCore.bundle"));
     }
 };
 
