@@ -96,27 +96,17 @@ bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
 std::vector<float> mandarinSpeech(const QString& text, QString* error) {
     QTemporaryDir folder;
     const QString wav = folder.filePath("speech.wav");
-    const QString raw = folder.filePath("speech.raw");
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QStringList toRaw{wav,
-                            "-r",
-                            QString::number(PulseAudioServer::rate),
-                            "-c",
-                            QString::number(PulseAudioServer::channels),
-                            "-e",
-                            "floating-point",
-                            "-b",
-                            "32",
-                            "-L",
-                            "-t",
-                            "raw",
-                            raw};
-    const QByteArray bytes =
-        runToEnd(environment, "espeak-ng", {"-v", "cmn", "-w", wav, text}, nullptr, 10s) &&
-                runToEnd(environment, "sox", toRaw, nullptr, 10s)
-            ? readAll(raw)
-            : QByteArray();
-    std::vector<float> frames(size_t(bytes.size()) / sizeof(float));
+    // sox writes the samples, resampled and as raw little-endian float, to its standard output.
+    const QStringList toFloat =
+        QStringList{wav} + QStringLiteral("-r %1 -c %2 -e floating-point -b 32 -L -t raw -")
+                               .arg(PulseAudioServer::rate)
+                               .arg(PulseAudioServer::channels)
+                               .split(' ');
+    QByteArray bytes;
+    const bool spoken = runToEnd(environment, "espeak-ng", {"-v", "cmn", "-w", wav, text}, nullptr, 10s) &&
+                        runToEnd(environment, "sox", toFloat, &bytes, 10s);
+    std::vector<float> frames(spoken ? size_t(bytes.size()) / sizeof(float) : 0);
     std::memcpy(frames.data(), bytes.constData(), frames.size() * sizeof(float));
     if (frames.empty() && error) *error = QStringLiteral("espeak-ng or sox gave no speech");
     return frames;

@@ -33,6 +33,11 @@ public:
     int addPipeMicrophone(const QString& source, const QString& description, int sampleRate = rate,
                           int channelCount = channels);
     bool unloadModule(int index) const { return pactl({"unload-module", QString::number(index)}); }
+    // Whether some client has a record stream open on this server.
+    bool hasRecordStreams() const {
+        QString streams;
+        return pactl({"list", "short", "source-outputs"}, &streams) && !streams.trimmed().isEmpty();
+    }
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
     void kill();
 

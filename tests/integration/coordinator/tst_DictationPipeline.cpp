@@ -7,10 +7,8 @@
 #include "PipelineRig.h"
 #include "TestEnvironment.h"
 #include "dictation/DictationCoordinatorError.h"
-#include "refinement/RefinementProviderError.h"
 #include "transcription/TranscriptionProviderError.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
 
@@ -35,24 +33,7 @@ QString messageOf(const QJsonObject& error) {
         return DictationCoordinatorError(Coordinator::missingOpenAIKey).description();
     if (error["transcription"] == "connectionClosed")
         return TranscriptionProviderError(TranscriptionProviderError::Case::connectionClosed).description();
-    if (error.contains("refinementStatus"))
-        return RefinementProviderError::httpStatus(error["refinementStatus"].toInt()).description();
     return NetworkError(error["network"].toInt()).description();
-}
-
-// 100 ms of 24 kHz PCM16, each chunk different so a lost or reordered one shows.
-QByteArray chunk(int i) {
-    return QByteArray(4800, char('a' + i));
-}
-
-QByteArray audioHeardBy(const fake::RecordedSession& session) {
-    QByteArray audio;
-    for (const fake::RecordedFrame& frame : session.frames) {
-        const QJsonObject event = QJsonDocument::fromJson(frame.data).object();
-        if (event["type"] == "input_audio_buffer.append")
-            audio += QByteArray::fromBase64(event["audio"].toString().toLatin1());
-    }
-    return audio;
 }
 
 } // namespace
@@ -93,19 +74,17 @@ private slots:
 
         rig.coordinator.toggleDictation();
         const bool records = row["records"].toBool(true);
-        QByteArray spoken;
         if (records) {
             QVERIFY(reaches(DictationPhase::recording()));
-            const auto speak = [&](int from, int to) {
-                // From a thread of its own, as the capture thread does, never waiting for the network.
+            // Chunks of 100 ms of 24 kHz PCM16, from a thread of its own as the capture thread
+            // delivers them, never waiting for the network. (Their order is checked per layer.)
+            const auto speak = [&](int chunks) {
                 std::thread([&] {
-                    for (int i = from; i < to; ++i)
-                        microphone.deliver(chunk(i));
+                    for (int i = 0; i < chunks; ++i)
+                        microphone.deliver(QByteArray(4800, 'a'));
                 }).join();
-                for (int i = from; i < to; ++i)
-                    spoken += chunk(i);
             };
-            speak(0, 1);
+            speak(1);
             const bool untilClosed = row["untilClosed"].toBool();
             QVERIFY(QTest::qWaitFor(
                 [&] {
@@ -114,7 +93,7 @@ private slots:
                                         : server.sessions.first().frameCount > 1);
                 },
                 10000));
-            speak(1, 5);
+            speak(4);
             const QString partial = row["partial"].toString();
             if (!partial.isEmpty())
                 QVERIFY(QTest::qWaitFor([&] { return rig.state.partialTranscript() == partial; }, 10000));
@@ -142,7 +121,6 @@ private slots:
             QCOMPARE(server.requests.first().headers.value("authorization"),
                      ("Bearer " + (deepSeek ? deepSeekKey : openAIKey)).toUtf8());
         }
-        if (end == DictationPhase::success()) QCOMPARE(audioHeardBy(server.sessions.first()), spoken);
         QCOMPARE(rig.secrets->items.size(), 2); // no failure loses a stored key
 
         // No microphone, realtime socket or per-dictation object outlives the dictation. (The HTTP
