@@ -59,10 +59,6 @@ public:
 
     // Starts writing `frames` (interleaved); with `repeat` it starts over until stop().
     bool play(std::vector<float> frames, bool repeat = false);
-    // Waits (bounded) until everything was written; false on time-out or write failure.
-    bool waitUntilDone(std::chrono::milliseconds limit) {
-        return waitUntil([this] { return m_done.load(); }, limit) && !m_failed;
-    }
     void stop() { m_thread = {}; } // asks the writer to stop and waits for it
     qint64 framesWritten() const { return m_framesWritten.load(); }
 
@@ -70,7 +66,6 @@ private:
     QString m_fifo;
     int m_rate;
     int m_channels;
-    std::atomic<bool> m_done{false}, m_failed{false};
     std::atomic<qint64> m_framesWritten{0};
     std::jthread m_thread; // last: it stops before what it uses goes
 };
