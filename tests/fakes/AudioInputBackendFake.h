@@ -41,9 +41,8 @@ public:
     QList<AudioInputDevice> inputDevices() override { return devices; }
     bool canChooseDevice() const override { return deviceChoiceSupported; }
     AudioDeviceLookup lookUpDevice(const QString& uid) override {
-        return {lookupStatus,
-                lookupStatus == 0 && std::any_of(devices.begin(), devices.end(),
-                                                 [&](const auto& device) { return device.uid == uid; })};
+        const auto has = [&](const AudioInputDevice& device) { return device.uid == uid; };
+        return {lookupStatus, lookupStatus == 0 && std::ranges::any_of(devices, has)};
     }
     qint32 setCurrentDevice(const QString& uid) override {
         if (setDeviceStatus == 0) currentDevice = uid;

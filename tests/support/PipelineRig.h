@@ -63,10 +63,8 @@ struct PipelineRig {
     AppState state;
     PasteboardFake pasteboard;
     SyntheticKeyboardFake keyboard;
-    TextInsertionService insertion{
-        pasteboard,
-        keyboard,
-        {std::chrono::milliseconds(0), std::chrono::milliseconds(1), std::chrono::milliseconds(0)}};
+    // No waiting for the hotkey's modifiers or for the target to fetch the clipboard.
+    TextInsertionService insertion{pasteboard, keyboard, {.modifierRelease = {}, .settle = {}}};
     DictationCoordinator coordinator;
 };
 

@@ -13,7 +13,6 @@ namespace murmelo::test {
 using namespace std::chrono_literals;
 
 bool PulseAudioServer::start(QString* error) {
-    QFile::setPermissions(m_root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_RUNTIME_DIR", m_root.path());
     environment.insert("HOME", m_root.path());
@@ -61,7 +60,6 @@ void PulseAudioServer::kill() {
 bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
     stop();
     ::signal(SIGPIPE, SIG_IGN); // a server that dies while we write must not take the test with it
-    m_done = false;
     m_thread = std::jthread([this, frames = std::move(frames), repeat](std::stop_token stopping) {
         using Clock = std::chrono::steady_clock;
         const int fd = ::open(QFile::encodeName(m_fifo).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -71,11 +69,11 @@ bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
         const char* data = reinterpret_cast<const char*>(frames.data());
         auto next = Clock::now();
         qint64 position = 0;
-        m_failed = fd < 0;
-        while (!m_failed && !stopping.stop_requested() && position < total) {
+        bool failed = fd < 0;
+        while (!failed && !stopping.stop_requested() && position < total) {
             const ssize_t written = ::write(fd, data + position, size_t(std::min(block, total - position)));
             if (written < 0) {
-                m_failed = errno != EAGAIN && errno != EINTR;
+                failed = errno != EAGAIN && errno != EINTR;
                 std::this_thread::sleep_for(1ms);
                 continue;
             }
@@ -88,7 +86,6 @@ bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
             std::this_thread::sleep_until(next);
         }
         if (fd >= 0) ::close(fd);
-        m_done = true;
     });
     return true;
 }
@@ -96,27 +93,17 @@ bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
 std::vector<float> mandarinSpeech(const QString& text, QString* error) {
     QTemporaryDir folder;
     const QString wav = folder.filePath("speech.wav");
-    const QString raw = folder.filePath("speech.raw");
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const QStringList toRaw{wav,
-                            "-r",
-                            QString::number(PulseAudioServer::rate),
-                            "-c",
-                            QString::number(PulseAudioServer::channels),
-                            "-e",
-                            "floating-point",
-                            "-b",
-                            "32",
-                            "-L",
-                            "-t",
-                            "raw",
-                            raw};
-    const QByteArray bytes =
-        runToEnd(environment, "espeak-ng", {"-v", "cmn", "-w", wav, text}, nullptr, 10s) &&
-                runToEnd(environment, "sox", toRaw, nullptr, 10s)
-            ? readAll(raw)
-            : QByteArray();
-    std::vector<float> frames(size_t(bytes.size()) / sizeof(float));
+    // sox writes the samples, resampled and as raw little-endian float, to its standard output.
+    const QStringList toFloat =
+        QStringList{wav} + QStringLiteral("-r %1 -c %2 -e floating-point -b 32 -L -t raw -")
+                               .arg(PulseAudioServer::rate)
+                               .arg(PulseAudioServer::channels)
+                               .split(' ');
+    QByteArray bytes;
+    const bool spoken = runToEnd(environment, "espeak-ng", {"-v", "cmn", "-w", wav, text}, nullptr, 10s) &&
+                        runToEnd(environment, "sox", toFloat, &bytes, 10s);
+    std::vector<float> frames(spoken ? size_t(bytes.size()) / sizeof(float) : 0);
     std::memcpy(frames.data(), bytes.constData(), frames.size() * sizeof(float));
     if (frames.empty() && error) *error = QStringLiteral("espeak-ng or sox gave no speech");
     return frames;

@@ -33,6 +33,11 @@ public:
     int addPipeMicrophone(const QString& source, const QString& description, int sampleRate = rate,
                           int channelCount = channels);
     bool unloadModule(int index) const { return pactl({"unload-module", QString::number(index)}); }
+    // Whether some client has a record stream open on this server.
+    bool hasRecordStreams() const {
+        QString streams;
+        return pactl({"list", "short", "source-outputs"}, &streams) && !streams.trimmed().isEmpty();
+    }
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
     void kill();
 
@@ -54,10 +59,6 @@ public:
 
     // Starts writing `frames` (interleaved); with `repeat` it starts over until stop().
     bool play(std::vector<float> frames, bool repeat = false);
-    // Waits (bounded) until everything was written; false on time-out or write failure.
-    bool waitUntilDone(std::chrono::milliseconds limit) {
-        return waitUntil([this] { return m_done.load(); }, limit) && !m_failed;
-    }
     void stop() { m_thread = {}; } // asks the writer to stop and waits for it
     qint64 framesWritten() const { return m_framesWritten.load(); }
 
@@ -65,7 +66,6 @@ private:
     QString m_fifo;
     int m_rate;
     int m_channels;
-    std::atomic<bool> m_done{false}, m_failed{false};
     std::atomic<qint64> m_framesWritten{0};
     std::jthread m_thread; // last: it stops before what it uses goes
 };

@@ -7,15 +7,10 @@
 #include "PipelineRig.h"
 #include "TestEnvironment.h"
 #include "dictation/DictationCoordinatorError.h"
-#include "refinement/RefinementProviderError.h"
 #include "transcription/TranscriptionProviderError.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
-
-#include <algorithm>
-#include <thread>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -35,24 +30,7 @@ QString messageOf(const QJsonObject& error) {
         return DictationCoordinatorError(Coordinator::missingOpenAIKey).description();
     if (error["transcription"] == "connectionClosed")
         return TranscriptionProviderError(TranscriptionProviderError::Case::connectionClosed).description();
-    if (error.contains("refinementStatus"))
-        return RefinementProviderError::httpStatus(error["refinementStatus"].toInt()).description();
     return NetworkError(error["network"].toInt()).description();
-}
-
-// 100 ms of 24 kHz PCM16, each chunk different so a lost or reordered one shows.
-QByteArray chunk(int i) {
-    return QByteArray(4800, char('a' + i));
-}
-
-QByteArray audioHeardBy(const fake::RecordedSession& session) {
-    QByteArray audio;
-    for (const fake::RecordedFrame& frame : session.frames) {
-        const QJsonObject event = QJsonDocument::fromJson(frame.data).object();
-        if (event["type"] == "input_audio_buffer.append")
-            audio += QByteArray::fromBase64(event["audio"].toString().toLatin1());
-    }
-    return audio;
 }
 
 } // namespace
@@ -93,28 +71,20 @@ private slots:
 
         rig.coordinator.toggleDictation();
         const bool records = row["records"].toBool(true);
-        QByteArray spoken;
         if (records) {
             QVERIFY(reaches(DictationPhase::recording()));
-            const auto speak = [&](int from, int to) {
-                // From a thread of its own, as the capture thread does, never waiting for the network.
-                std::thread([&] {
-                    for (int i = from; i < to; ++i)
-                        microphone.deliver(chunk(i));
-                }).join();
-                for (int i = from; i < to; ++i)
-                    spoken += chunk(i);
-            };
-            speak(0, 1);
+            // Chunks of 100 ms of 24 kHz PCM16. (Their order, and their hand-over from the capture
+            // thread, are checked by the layers' own tests.)
+            const QByteArray chunk(4800, 'a');
+            microphone.deliver(chunk);
             const bool untilClosed = row["untilClosed"].toBool();
+            const auto heard = [&] {
+                return !server.sessions.isEmpty() && server.sessions.first().frameCount > 1;
+            };
             QVERIFY(QTest::qWaitFor(
-                [&] {
-                    return !server.sessions.isEmpty() &&
-                           (untilClosed ? server.sessions.first().closed
-                                        : server.sessions.first().frameCount > 1);
-                },
-                10000));
-            speak(1, 5);
+                [&] { return heard() && (!untilClosed || server.sessions.first().closed); }, 10000));
+            for (int i = 0; i < 4; ++i)
+                microphone.deliver(chunk);
             const QString partial = row["partial"].toString();
             if (!partial.isEmpty())
                 QVERIFY(QTest::qWaitFor([&] { return rig.state.partialTranscript() == partial; }, 10000));
@@ -134,27 +104,19 @@ private slots:
             QVERIFY(rig.pasteboard.operations.isEmpty()); // no partial transcript passed off as the text
         QCOMPARE(rig.keyboard.postAttempts, row["pastes"].toInt());
         if (row.contains("kept")) QCOMPARE(test::run(rig.history.allEntries()).size(), row["kept"].toInt());
-        for (const fake::RecordedSession& session : server.sessions)
+        // The realtime socket goes with the dictation. (The HTTP connection may stay in the shared
+        // network session's pool; it belongs to no dictation. What else a dictation holds is counted
+        // on fakes by the unit tests.)
+        for (const fake::RecordedSession& session : server.sessions) {
             QCOMPARE(session.authorization, ("Bearer " + openAIKey).toUtf8());
+            QVERIFY(QTest::qWaitFor([&] { return session.closed; }, 5000));
+        }
         QCOMPARE(server.requests.size(), row.contains("refinedAt") ? 1 : 0);
         if (row.contains("refinedAt")) {
             QCOMPARE(server.requests.first().target, row["refinedAt"].toString().toUtf8());
             QCOMPARE(server.requests.first().headers.value("authorization"),
                      ("Bearer " + (deepSeek ? deepSeekKey : openAIKey)).toUtf8());
         }
-        if (end == DictationPhase::success()) QCOMPARE(audioHeardBy(server.sessions.first()), spoken);
-        QCOMPARE(rig.secrets->items.size(), 2); // no failure loses a stored key
-
-        // No microphone, realtime socket or per-dictation object outlives the dictation. (The HTTP
-        // connection may stay in the shared network session's pool; it belongs to no dictation.)
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return std::all_of(server.sessions.cbegin(), server.sessions.cend(),
-                                   [](const fake::RecordedSession& session) { return session.closed; }) &&
-                       !microphone.isRecording() && !rig.coordinator.hasSession() &&
-                       !rig.coordinator.isStarting();
-            },
-            5000));
     }
 };
 
