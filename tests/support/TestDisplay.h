@@ -53,7 +53,6 @@ public:
     };
 
     TestDisplay();
-    ~TestDisplay() { stop(); }
     // False with errorString() when something did not come up; what did start is stopped.
     bool start(const Options& options);
     bool start() { return start(Options{}); }
