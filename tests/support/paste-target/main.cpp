@@ -13,8 +13,6 @@
 #include <QSaveFile>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace {
 
 // CLOCK_MONOTONIC, as the tests read it.
@@ -49,11 +47,7 @@ int main(int argc, char* argv[]) {
         if (arguments.front() == QStringLiteral("--app-id"))
             QGuiApplication::setDesktopFileName(arguments.at(1));
     }
-    if (arguments.size() != 2) {
-        std::fprintf(stderr,
-                     "usage: murmelo-paste-target [--class NAME] [--app-id NAME] TEXT_FILE CHANGES_FILE\n");
-        return 2;
-    }
+    if (arguments.size() != 2) return 2; // see the usage above
     const QString textPath = arguments.at(0);
     QFile changes(arguments.at(1));
     KeyLog keyLog;
