@@ -361,7 +361,6 @@ private slots:
         environment.insert("PULSE_SERVER", m_audio.address());
         environment.insert("MURMELO_OPENAI_BASE_URL", services.baseUrl().toString());
         environment.insert("DBUS_SESSION_BUS_ADDRESS", m_keyring->busAddress());
-        environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("MURMELO_SESSION", "x11");
         environment.remove("OPENAI_API_KEY");
         environment.remove("DEEPSEEK_API_KEY");

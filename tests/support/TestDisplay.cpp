@@ -129,7 +129,7 @@ QProcessEnvironment TestDisplay::environment() const {
     for (const char* folder : privateFolders)
         environment.insert(folder, m_root.filePath(QLatin1String(folder)));
     environment.remove("WAYLAND_DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
     if (!m_name.isEmpty()) environment.insert("DISPLAY", m_name);
     return environment;
 }
