@@ -399,7 +399,6 @@ private slots:
             },
             20s, 50ms));
         QVERIFY(test::waitUntil([&] { return !microphoneOpen(); }, 5s, 20ms));
-        if (!xtest) QCOMPARE(target.changes(), 0);
         QCOMPARE(running->state(), QProcess::Running);
 
         // The socket carried the keyring's key and the speech: about its length, and not silence.
