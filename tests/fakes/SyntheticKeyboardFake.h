@@ -20,17 +20,17 @@ public:
     int pastes = 0; // successful posts
     int postAttempts = 0;
     std::optional<PasteShortcut> pasted;
-    bool postedWhileHeld = false;
 
     bool isAvailable() const override { return available; }
     bool isModifierHeld() const override { return heldPolls > 0 && heldPolls--; }
-    QStringList focusedWindowClasses() const override { return heldPolls > 0 ? classesWhileHeld : focusedClasses; }
+    QStringList focusedWindowClasses() const override {
+        return heldPolls > 0 ? classesWhileHeld : focusedClasses;
+    }
     bool postPasteShortcut(PasteShortcut shortcut) override {
         ++postAttempts;
         if (!available || !postSucceeds) return false;
         ++pastes;
         pasted = shortcut;
-        postedWhileHeld = heldPolls > 0;
         return true;
     }
 };

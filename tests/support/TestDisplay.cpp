@@ -11,9 +11,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace murmelo::test {
 
@@ -48,9 +45,7 @@ bool runToEnd(const QProcessEnvironment& environment, const QString& program, co
 }
 
 qint64 monotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return QDeadlineTimer::current().deadlineNSecs(); // CLOCK_MONOTONIC
 }
 
 QProcess* ChildProcesses::start(const QProcessEnvironment& environment, const QString& logFolder,
@@ -134,7 +129,7 @@ QProcessEnvironment TestDisplay::environment() const {
     for (const char* folder : privateFolders)
         environment.insert(folder, m_root.filePath(QLatin1String(folder)));
     environment.remove("WAYLAND_DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
     if (!m_name.isEmpty()) environment.insert("DISPLAY", m_name);
     return environment;
 }
@@ -148,30 +143,18 @@ void TestDisplay::exportToThisProcess() const {
 bool TestDisplay::start(const Options& options) {
     stop();
     m_error.clear();
-    // The server writes its display number to a pipe we hand it (-displayfd) once it accepts
-    // connections: no guessing of free numbers.
-    int fds[2];
-    if (::pipe(fds) != 0) return fail("no pipe for Xvfb");
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    QStringList arguments{"-displayfd", QString::number(fds[1]), "-screen", "0", "1280x800x24", "-nolisten",
-                          "tcp"};
-    if (!options.xtest)
-        arguments << "-extension"
-                  << "XTEST";
-    QByteArray number;
-    const auto announced = [&] {
-        char buffer[16];
-        for (ssize_t count; (count = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-            number.append(buffer, count);
-        return number.endsWith('\n');
-    };
-    const bool served =
-        m_children.startAndWait(environment(), m_root.path(), "Xvfb", arguments, announced, 15s);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    if (!served) return fail("Xvfb did not come up");
-    m_name = ":" + QString::fromLatin1(number.trimmed());
+    // The server writes its display number to the descriptor it is handed (-displayfd) once it
+    // accepts connections: no guessing of free numbers. The shell opens that descriptor on a file.
+    const QString number = m_root.filePath("display");
+    QFile::remove(number);
+    const QString server =
+        QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp %1 3>'%2'")
+            .arg(options.xtest ? "" : "-extension XTEST", number);
+    if (!m_children.startAndWait(
+            environment(), m_root.path(), "sh", {"-c", server},
+            [&] { return readAll(number).endsWith('\n'); }, 15s))
+        return fail("Xvfb did not come up");
+    m_name = ":" + QString::fromLatin1(readAll(number).trimmed());
 
     // openbox runs its start-up command once it manages the screen; a window mapped before that
     // may never be managed.

@@ -53,7 +53,6 @@ public:
     };
 
     TestDisplay();
-    ~TestDisplay() { stop(); }
     // False with errorString() when something did not come up; what did start is stopped.
     bool start(const Options& options);
     bool start() { return start(Options{}); }
@@ -62,7 +61,7 @@ public:
     QString name() const { return m_name; } // ":N"
     QString errorString() const { return m_error; }
     bool hasWindowManager() const { return m_windowManager; }
-    // Private HOME, XDG folders and DISPLAY, for processes run against this display.
+    // Private HOME, XDG folders and DISPLAY, for processes run against this display (Qt ones on xcb).
     QProcessEnvironment environment() const;
     // Points this process at the display (DISPLAY, QT_QPA_PLATFORM=xcb), before a
     // QGuiApplication exists.

