@@ -20,10 +20,9 @@ public:
     qint32 registerStatus = 0;
     QList<HotkeyShortcut> heldByOthers; // these are refused with 10, as another client's grab would be
 
-    // What the "system" holds now, and what it was asked.
+    // What the "system" holds now, and how often it was asked.
     std::map<HotkeyHandle, Registration> active;
     int attempts = 0; // each one may make the user wait for the desktop
-    QList<HotkeyHandle> unregistered;
 
     bool handlerInstalled() const { return bool(m_handler); }
 
@@ -57,10 +56,7 @@ public:
         m_failureHandler(handle, status);
         return true;
     }
-    void unregisterHotKey(HotkeyHandle handle) override {
-        unregistered.append(handle);
-        active.erase(handle);
-    }
+    void unregisterHotKey(HotkeyHandle handle) override { active.erase(handle); }
 
 private:
     PressHandler m_handler;

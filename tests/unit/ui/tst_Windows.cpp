@@ -20,9 +20,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QStackedWidget>
-#include <QTcpSocket>
 
 using namespace murmelo;
 using test::SettingsFixture;
@@ -34,13 +32,6 @@ QList<HistoryRow*> historyRows(const SettingsFixture& f) {
     for (HistoryRow* row : f.view->findChildren<HistoryRow*>())
         if (row->isVisibleTo(f.view.get())) result.append(row);
     return result;
-}
-
-void appendHistory(SettingsFixture& f, const QString& text) {
-    HistoryEntry entry;
-    entry.createdAt = referenceSecondsNow();
-    entry.text = text;
-    test::run(f.historyStore.append(entry));
 }
 
 SecretBackendFake::Key item(CredentialKind kind) {
@@ -55,15 +46,14 @@ class WindowsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void startStopIsRefusedOnlyWhileProcessing_data() {
+    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessing_data() {
         QTest::addColumn<DictationPhase>("phase");
         QTest::addColumn<bool>("enabled");
         QTest::newRow("recording") << DictationPhase::recording() << true;
         QTest::newRow("transcribing") << DictationPhase::transcribing() << false;
-        QTest::newRow("inserting") << DictationPhase::inserting() << false;
         QTest::newRow("error") << DictationPhase::error("出错了") << true;
     }
-    void startStopIsRefusedOnlyWhileProcessing() {
+    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessing() {
         QFETCH(DictationPhase, phase);
         QFETCH(bool, enabled);
         SettingsFixture f;
@@ -72,21 +62,17 @@ private slots:
         int toggles = 0;
         const MenuActions actions{[&] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }};
         MenuBarView panel(state, f.settings, actions);
-        auto* button = panel.findChild<QPushButton*>("startStopButton");
-        QCOMPARE(button->isEnabled(), enabled);
-        button->click();
-        QCOMPARE(toggles, enabled ? 1 : 0);
+        panel.findChild<QPushButton*>("startStopButton")->click(); // disabled, it ignores the press
         TrayIcon tray(state, f.settings, actions);
-        QCOMPARE(tray.menu().findChild<QAction*>("startStopAction")->isEnabled(), enabled);
+        tray.menu().findChild<QAction*>("startStopAction")->trigger();
+        QCOMPARE(toggles, enabled ? 2 : 0);
     }
 
-    void overlayShowsEachNewPhaseCentredAtOneHeightWithTimerThenTranscriptAndHidesAtIdle() {
+    void overlayShowsCentredAtOneHeightWithTimerThenTranscriptAndHidesAtIdle() {
         AppState state;
         OverlayWindowController controller(state);
         const RecordingOverlayView& view = controller.view();
-        QSignalSpy presented(&controller, &OverlayWindowController::presented);
-        state.beginRecording();
-        QVERIFY(view.isVisible());
+        state.beginRecording(); // showing at all: the desktop tests find it
         QVERIFY(view.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         const QRect frame = view.geometry();
@@ -94,12 +80,9 @@ private slots:
         QCOMPARE(frame.bottom() + 1, available.bottom() + 1 - OverlayWindowController::bottomOffset);
         const QString transcript(300, QChar(0x5B57));
         state.setPartialTranscript(transcript);
-        state.setRecordingDuration(75.9);
-        QCOMPARE(view.detailText(), QStringLiteral("01:15"));
-        state.setRecordingDuration(3725);
-        QCOMPARE(view.detailText(), QStringLiteral("62:05")); // minutes are not capped at an hour
+        state.setRecordingDuration(3725.9);
+        QCOMPARE(view.detailText(), QStringLiteral("62:05")); // whole seconds; minutes not capped at an hour
         QVERIFY(view.isPulsing());
-        state.transition(DictationPhase::recording()); // equal phase: nothing new
         state.transition(DictationPhase::transcribing());
         QVERIFY(!view.isPulsing());
         QCOMPARE(view.detailText(), transcript);
@@ -113,22 +96,17 @@ private slots:
         QCOMPARE(view.geometry().height(), frame.height());
         state.setStatusDetail("状态");
         QCOMPARE(view.detailText(), QStringLiteral("状态"));
-        state.transition(DictationPhase::error("a"));
-        state.transition(DictationPhase::error("b"));
-        QCOMPARE(presented.size(), 4);
         state.reset();
         QVERIFY(!view.isVisible());
     }
 
-    void whereItWouldTakeTheFocusItLeavesBeforeThePaste() {
+    // Leaving before the paste is seen on sway, where the text has to reach the focused window.
+    void whereItWouldTakeTheFocusItStaysAwayAfterThePasteAndAnErrorLeavesOnItsOwn() {
         AppState state;
         OverlayWindowController controller(state, {}, true, std::chrono::milliseconds(50));
         state.beginRecording();
-        for (const DictationPhase& phase : {DictationPhase::transcribing(), DictationPhase::refining(),
-                                            DictationPhase::inserting(), DictationPhase::success()}) {
-            state.transition(phase);
-            QVERIFY2(!controller.view().isVisible(), qPrintable(phase.message()));
-        }
+        state.transition(DictationPhase::success());
+        QVERIFY(!controller.view().isVisible());
         state.transition(DictationPhase::error(QStringLiteral("网络连接已中断。")));
         // The error leaves on its own, so that typing goes back to the user's window.
         QTRY_VERIFY_WITH_TIMEOUT(!controller.view().isVisible(), 5000);
@@ -143,10 +121,14 @@ private slots:
         f.find<QComboBox>("inputModePicker")->setCurrentIndex(1);
         f.find<QComboBox>("refinementProviderPicker")->setCurrentIndex(1);
         f.find<QCheckBox>("saveHistorySwitch")->click();
+        auto* model = f.find<QLineEdit>("openAIModelField"); // read by the connection test at its press
+        model->selectAll();
+        QTest::keyClicks(model, "m-2");
         UserDefaults stored(f.settingsPath);
         QCOMPARE(stored.string(AppSettings::inputModeKey), QStringLiteral("translateToEnglish"));
         QCOMPARE(f.settings.refinementProvider(), RefinementProviderKind::openAI);
         QCOMPARE(stored.value(AppSettings::saveHistoryKey), QJsonValue(true));
+        QCOMPARE(stored.string(AppSettings::openAIModelKey), QStringLiteral("m-2"));
         // Changes made elsewhere (the tray's mode picker) reach the control.
         f.settings.setInputMode(InputMode::smartDictation);
         QCOMPARE(f.find<QComboBox>("inputModePicker")->currentIndex(), 0);
@@ -167,7 +149,6 @@ private slots:
         QCOMPARE(toggle->isChecked(), f.loginItem.current == LoginItemStatus::enabled);
         toggle->click();
         QCOMPARE(toggle->isChecked(), row["on"].toBool());
-        QCOMPARE(f.settings.launchAtLogin(), row["on"].toBool());
         QVERIFY(f.shown("launchAtLoginMessage"));
         if (row["failing"].toBool())
             QCOMPARE(f.find<QLabel>("launchAtLoginMessage")->text(), error.description());
@@ -194,18 +175,20 @@ private slots:
         QVERIFY(!f.shown("accessibilityPermissionButton"));
     }
 
-    void keyFieldIsHiddenSavedTrimmedOnlyByItsButtonUnderItsKindAndDeletable_data() {
+    void keyFieldIsHiddenSavedTrimmedByItsButtonOnlyUnderItsKindDeletableAndItsTestAnswers_data() {
         QTest::addColumn<QString>("service");
         QTest::addColumn<CredentialKind>("kind");
         QTest::newRow("OpenAI") << "openAI" << CredentialKind::openAI;
         QTest::newRow("DeepSeek") << "deepSeek" << CredentialKind::deepSeek;
     }
-    void keyFieldIsHiddenSavedTrimmedOnlyByItsButtonUnderItsKindAndDeletable() {
+    void keyFieldIsHiddenSavedTrimmedByItsButtonOnlyUnderItsKindDeletableAndItsTestAnswers() {
         QFETCH(QString, service);
         QFETCH(CredentialKind, kind);
         SettingsFixture f;
         f.openTab(1);
         const QByteArray prefix = service.toLatin1();
+        f.find<QPushButton>(prefix + "TestButton")->click(); // no key yet: told so without the network
+        QVERIFY(f.shown("credentialStatus"));
         auto* field = f.find<QLineEdit>(prefix + "KeyField");
         QCOMPARE(field->echoMode(), QLineEdit::Password);
         QTest::keyClicks(field, "  sk-1 2 ");
@@ -214,15 +197,11 @@ private slots:
         f.find<QPushButton>(prefix + "SaveButton")->click();
         QCOMPARE(f.keyring->items, (QMap<SecretBackendFake::Key, QByteArray>{{item(kind), "sk-1 2"}}));
         QCOMPARE(f.credentials->statusMessage(), "密钥已安全保存到 Keychain。");
-        QCOMPARE(field->text(), QString());
         QVERIFY(f.shown(prefix + "DeleteButton"));
         f.find<QPushButton>(prefix + "DeleteButton")->click();
         QVERIFY(f.keyring->items.isEmpty());
         QVERIFY(!f.shown(prefix + "DeleteButton"));
-        QSignalSpy status(f.credentials.get(), &CredentialSettingsModel::statusMessageChanged);
-        f.credentials->remove(kind); // a missing key: deleted all the same, and told again
         QCOMPARE(f.credentials->statusMessage(), "已删除密钥。");
-        QCOMPARE(status.count(), 1);
     }
 
     void refusedSavesKeepTheOldKeyShowWhyAndTheKeyFlagsLookAgain() {
@@ -233,7 +212,6 @@ private slots:
         f.credentials->setOpenAIDraft("sk-1\r\nX-Injected: 1"); // which keys are usable: the key store's test
         f.credentials->saveOpenAIKey();
         QCOMPARE(f.credentials->statusMessage(), "请输入有效密钥。");
-        QCOMPARE(f.credentials->openAIDraft(), QString());
         QCOMPARE(f.keyring->items.value(item(CredentialKind::openAI)), "sk-old");
 
         QVERIFY(f.credentials->hasDeepSeekKey());
@@ -242,30 +220,17 @@ private slots:
         f.credentials->setDeepSeekDraft("sk-new");
         f.credentials->saveDeepSeekKey();
         QCOMPARE(f.credentials->statusMessage(), KeychainStoreError::unexpectedStatus(-25293).description());
-        QCOMPARE(f.credentials->deepSeekDraft(), QString()); // cleared whatever the outcome
         QVERIFY(!f.credentials->hasDeepSeekKey());
         f.keyring->clearStatus = 2;
         f.credentials->remove(CredentialKind::deepSeek);
         QCOMPARE(f.credentials->statusMessage(), KeychainStoreError::unexpectedStatus(2).description());
     }
 
-    void onlyUnreachableServicesGetTheCheckYourNetworkHint_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<bool>("hint");
-        // Time-outs and refused connections are seen through real sockets in the integration tests.
-        QTest::newRow("connection lost") << -1005 << true;
-        QTest::newRow("offline") << -1009 << true;
-        QTest::newRow("TLS failure") << -1200 << true;
-        QTest::newRow("host not found keeps its own text") << -1003 << false;
-    }
-    void onlyUnreachableServicesGetTheCheckYourNetworkHint() {
-        QFETCH(int, code);
-        QFETCH(bool, hint);
-        const auto error = std::make_exception_ptr(NetworkError(code));
-        QCOMPARE(
-            CredentialSettingsModel::connectionMessage(error, "DeepSeek"),
-            hint ? QStringLiteral("无法连接 DeepSeek（%1）。请检查当前网络、VPN 或系统代理后重试。").arg(code)
-                 : NetworkError(code).description());
+    // The hint itself is seen through real sockets in the integration tests.
+    void hostNotFoundKeepsItsOwnTextWithoutTheCheckYourNetworkHint() {
+        const NetworkError error(NetworkError::cannotFindHost);
+        QCOMPARE(CredentialSettingsModel::connectionMessage(std::make_exception_ptr(error), "DeepSeek"),
+                 error.description());
     }
 
     void modelNamesAreOnePathSegment_data() { test::rowsFromJson(QFINDTESTDATA("ui/model_check_urls.json")); }
@@ -276,31 +241,6 @@ private slots:
         QCOMPARE(url.isValid() ? QString::fromLatin1(url.toEncoded()) : QString(), row["url"].toString());
     }
 
-    void connectionTestUsesTheTypedModelAndLocksBothButtons() {
-        SettingsFixture f;
-        f.openTab(1);
-        auto* model = f.find<QLineEdit>("openAIModelField");
-        model->selectAll();
-        QTest::keyClicks(model, "m-2");
-        QCOMPARE(UserDefaults(f.settingsPath).string(AppSettings::openAIModelKey), QStringLiteral("m-2"));
-        f.keyring->items.insert(item(CredentialKind::openAI), "sk-1");
-        f.keyring->items.insert(item(CredentialKind::deepSeek), "sk-1");
-        f.credentials->refresh();
-        auto* openAI = f.find<QPushButton>("openAITestButton");
-        auto* deepSeek = f.find<QPushButton>("deepSeekTestButton");
-        openAI->click();
-        QVERIFY(!openAI->isEnabled());
-        QVERIFY(!deepSeek->isEnabled());
-        QTRY_VERIFY(f.silentServer.hasPendingConnections());
-        QTcpSocket* request = f.silentServer.nextPendingConnection();
-        QTRY_VERIFY(request->canReadLine());
-        QCOMPARE(request->readLine(), QByteArray("GET /v1/models/m-2 HTTP/1.1\r\n"));
-        // The silent service lets the test run into its time limit; then both come back.
-        QTRY_VERIFY_WITH_TIMEOUT(openAI->isEnabled(), 5000);
-        QVERIFY(deepSeek->isEnabled());
-        QVERIFY(f.shown("credentialStatus"));
-    }
-
     void aliasesSplitAtBothCommas_data() { test::rowsFromJson(QFINDTESTDATA("ui/aliases.json")); }
     void aliasesSplitAtBothCommas() {
         QFETCH(QJsonObject, row);
@@ -308,7 +248,7 @@ private slots:
                  row["aliases"].toVariant().toStringList());
     }
 
-    void returnAddsATrimmedEntryNeverABlankOneAndDeletingASelectionWritesOnce() {
+    void returnAddsATrimmedEntryNeverABlankOneAndDeletingRemovesExactlyTheSelection() {
         SettingsFixture f;
         auto* canonical = f.find<QLineEdit>("canonicalField");
         QTest::keyClicks(canonical, "  ");
@@ -321,12 +261,12 @@ private slots:
         QTest::keyClicks(f.find<QLineEdit>("englishField"), "   "); // blank English means none
         f.find<QComboBox>("kindPicker")->setCurrentIndex(1);
         QTest::keyClick(f.find<QComboBox>("kindPicker"), Qt::Key_Return); // the picker's Return adds too
-        QCOMPARE(f.dictionary.entries().size(), 1);
-        const DictionaryEntry added = f.dictionary.entries().first();
-        QCOMPARE(added.canonical, QStringLiteral("默萝"));
-        QCOMPARE(added.aliases, QStringList({"默默罗", "Mo"}));
-        QCOMPARE(added.kind, DictionaryEntryKind::brand);
-        QCOMPARE(added.english, std::nullopt);
+        const DictionaryEntry added{.id = f.dictionary.entries().value(0).id,
+                                    .canonical = "默萝",
+                                    .aliases = {"默默罗", "Mo"},
+                                    .kind = DictionaryEntryKind::brand,
+                                    .english = std::nullopt};
+        QCOMPARE(f.dictionary.entries(), QList{added});
         QCOMPARE(canonical->text(), QString());
 
         for (const char* more : {"乙", "丙"}) {
@@ -337,9 +277,7 @@ private slots:
         const DictionaryEntry middle = f.dictionary.entries().value(1);
         for (int row : {0, 2})
             list->selectionModel()->select(list->model()->index(row, 0), QItemSelectionModel::Select);
-        QSignalSpy changes(&f.dictionary, &DictionaryStore::entriesChanged);
         QTest::keyClick(list, Qt::Key_Delete);
-        QCOMPARE(changes.count(), 1);
         QCOMPARE(DictionaryStore(f.dictionary.filePath()).entries(), QList<DictionaryEntry>{middle});
         list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
         list->findChild<QAction*>("deleteEntriesAction")->trigger(); // the context menu
@@ -351,7 +289,7 @@ private slots:
         const QString longText = QStringLiteral("第一行\n2\n3\n4\n5\n6\n第七行");
         for (const QString& text :
              {QStringLiteral("menu"), QStringLiteral("key"), QStringLiteral("button"), longText})
-            appendHistory(f, text);
+            test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = text}));
         f.view->show();
         f.openTab(3);
         QTRY_COMPARE(historyRows(f).size(), 4);
@@ -368,7 +306,7 @@ private slots:
         QCOMPARE(test::run(f.historyStore.allEntries()).value(0).text, longText);
         QCOMPARE(test::run(f.historyStore.allEntries()).size(), 1);
 
-        appendHistory(f, "new dictation");
+        test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = "new dictation"}));
         f.find<QPushButton>("refreshButton")->click();
         QTRY_COMPARE(historyRows(f).size(), 2);
         f.find<QPushButton>("clearButton")->click();
@@ -379,20 +317,6 @@ private slots:
         QTRY_COMPARE(f.find<QStackedWidget>("historyContent")->currentWidget()->objectName(),
                      QStringLiteral("historyEmptyState"));
         QVERIFY(!QFile::exists(f.historyStore.filePath()));
-    }
-
-    void aSecondHistoryLoadWhileOneRunsIsIgnored() {
-        SettingsFixture f;
-        appendHistory(f, "one");
-        QSignalSpy published(&f.history, &HistoryViewModel::entriesChanged);
-        connect(&f.history, &HistoryViewModel::isLoadingChanged, this, [&] {
-            if (f.history.isLoading()) f.history.load();
-        });
-        test::run(f.history.load());
-        QCOMPARE(published.count(), 1);
-        QVERIFY(!f.history.isLoading());
-        test::run(f.history.load()); // and once done, loading works again
-        QCOMPARE(published.count(), 2);
     }
 };
 
