@@ -35,10 +35,21 @@ int MurmeloApp::run(int& argc, char** argv) {
     // A tray application: closing the settings window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    MurmeloRoot root;
     SingleInstance instance;
-    if (!instance.listen())
+    switch (instance.listen()) {
+    case SingleInstance::Listening::started:
+        break;
+    case SingleInstance::Listening::heldByAnother:
+        // Another instance is starting (two launches at once, or a slow start): it takes the
+        // request once it answers, and one tray icon is all the user gets.
+        for (int attempt = 0; attempt < 10; ++attempt)
+            if (SingleInstance::sendToRunningInstance(command, 1000)) return 0;
+        return printLine(stderr, QStringLiteral("Murmelo 已在运行，但没有响应。"), 1);
+    case SingleInstance::Listening::failed:
         printLine(stderr, QStringLiteral("Murmelo：无法创建单实例套接字，再次启动将打开新的实例。"), 0);
+        break;
+    }
+    MurmeloRoot root;
     QObject::connect(&instance, &SingleInstance::commandReceived, &root, &MurmeloRoot::handleCommand);
     return application.exec();
 }

@@ -53,11 +53,17 @@ SingleInstance::SingleInstance(QObject* parent)
     });
 }
 
-bool SingleInstance::listen(const QString& path) {
-    if (m_server.listen(path)) return true;
-    // A socket left behind by an instance that crashed: nobody answers on it, so replace it.
-    QLocalServer::removeServer(path);
-    return m_server.listen(path);
+SingleInstance::Listening SingleInstance::listen(const QString& path) {
+    // The socket's file cannot tell a crashed instance from one that is slow to answer, and Qt
+    // replaces an existing socket file when it listens: the lock decides who owns it. QLockFile
+    // takes over a lock whose process has died.
+    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    if (!lock->tryLock(0))
+        return lock->error() == QLockFile::LockFailedError ? Listening::heldByAnother : Listening::failed;
+    QLocalServer::removeServer(path); // left behind by an instance that crashed
+    if (!m_server.listen(path)) return Listening::failed;
+    m_lock = std::move(lock);
+    return Listening::started;
 }
 
 } // namespace murmelo

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QLocalServer>
+#include <QLockFile>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 namespace murmelo {
 
@@ -21,14 +24,18 @@ public:
     static bool sendToRunningInstance(const QString& command, int timeoutMs = 2000,
                                       const QString& path = socketPath());
 
+    enum class Listening { started, heldByAnother, failed };
+
     explicit SingleInstance(QObject* parent = nullptr);
-    // Starts answering; false when the socket cannot be created.
-    bool listen(const QString& path = socketPath());
+    // Starts answering. heldByAnother: a live instance owns the socket, perhaps still starting;
+    // failed: the socket cannot be created.
+    Listening listen(const QString& path = socketPath());
 
 signals:
     void commandReceived(const QString& command);
 
 private:
+    std::unique_ptr<QLockFile> m_lock; // held while this instance owns the socket
     QLocalServer m_server;
 };
 

@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <future>
+#include <memory>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -92,20 +93,24 @@ private slots:
         QTRY_COMPARE(container.state().phase(), DictationPhase::recording());
     }
 
-    void secondStartHandsItsRequestToTheFirst() {
+    void secondStartHandsItsRequestToTheFirstAndNeverTakesItsSocket() {
         test::TestEnvironment environment;
         environment.set("XDG_RUNTIME_DIR", "/nonexistent-runtime");
         QVERIFY(!SingleInstance::socketPath().startsWith("/nonexistent-runtime"));
         const QString path = environment.root() + "/murmelo.socket";
         QVERIFY(!SingleInstance::sendToRunningInstance("settings", 500, path)); // nobody listening
-        SingleInstance first;
-        QVERIFY(first.listen(path));
-        QSignalSpy received(&first, &SingleInstance::commandReceived);
+        auto first = std::make_unique<SingleInstance>();
+        QCOMPARE(first->listen(path), SingleInstance::Listening::started);
+        // A second launch while the first is still starting must not replace its socket.
+        QCOMPARE(SingleInstance().listen(path), SingleInstance::Listening::heldByAnother);
+        QSignalSpy received(first.get(), &SingleInstance::commandReceived);
         QVERIFY(sendFromAnotherThread(SingleInstance::openSettingsCommand, path));
         QTRY_COMPARE(received.size(), 1);
         QCOMPARE(received.first().first().toString(), SingleInstance::openSettingsCommand);
         QVERIFY(!sendFromAnotherThread("rm -rf", path)); // unknown requests are refused
         QCOMPARE(received.size(), 1);
+        first.reset();
+        QCOMPARE(SingleInstance().listen(path), SingleInstance::Listening::started); // the owner is gone
     }
 
     void backEndsFollowTheSessionNotJustQtsPlatform_data() {
