@@ -26,6 +26,7 @@ struct DictationCoordinator::Session {
     std::shared_ptr<Completion> sendDone;
     std::exception_ptr sendError;
     bool sendStopped = false;
+    bool recording = false; // from the microphone's start until stop is asked
 };
 
 DictationCoordinator::DictationCoordinator(AppState& state, AppSettings& settings,
@@ -51,15 +52,15 @@ DictationCoordinator::~DictationCoordinator() {
 }
 
 void DictationCoordinator::toggleDictation() {
+    // Decided by this coordinator's own session, not by the phase: others (a hotkey or portal
+    // failure) may show an error over a running dictation, which must neither end nor fork it.
     QTimer::singleShot(0, this, [this] {
-        using Kind = DictationPhase::Kind;
-        const DictationPhase phase = m_state.phase();
-        if (phase.is(Kind::recording)) {
+        if (m_starting) return; // still opening its session: no second set of objects
+        if (!m_session) {
+            startDictation();
+        } else if (m_session->recording) {
             stopDictation();
-        } else if (phase.is(Kind::idle) || phase.is(Kind::success) || phase.is(Kind::error)) {
-            // A start still opening its session counts as busy: no second set of objects.
-            if (!m_starting) startDictation();
-        }
+        } // else it is being processed; the toggle has nothing to do
     });
 }
 
@@ -174,6 +175,7 @@ QCoro::Task<> DictationCoordinator::startDictation() {
         co_return;
     }
     m_starting = false;
+    session->recording = true;
     m_state.beginRecording();
 }
 
@@ -192,6 +194,7 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
 
     m_audioCapture.stop();
     auto session = m_session;
+    if (session) session->recording = false;
     if (session && session->chunks) session->chunks->finish();
     m_state.transition(DictationPhase::transcribing());
 
@@ -291,8 +294,11 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
 QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
     QPointer self(this);
     m_audioCapture.stop();
-    auto session = std::exchange(m_session, nullptr);
+    // The session stays this coordinator's until the clean-up is over, so that a toggle meanwhile
+    // does not start a dictation under the error about to be shown.
+    auto session = m_session;
     if (session) {
+        session->recording = false;
         if (session->chunks) session->chunks->finish();
         session->sendStopped = true;
         if (session->transcription) {
@@ -306,6 +312,8 @@ QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
             if (!self) co_return;
         }
     }
+    if (m_session == session) m_session.reset();
+    session.reset();
     if (!m_state.rawTranscript().isEmpty()) m_pasteboard.replaceWith(m_state.rawTranscript());
     m_state.transition(DictationPhase::error(message));
     emit dictationEnded();

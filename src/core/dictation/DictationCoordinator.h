@@ -51,7 +51,8 @@ public:
                          Pasteboard& pasteboard, Timing timing = {}, QObject* parent = nullptr);
     ~DictationCoordinator() override;
 
-    // Returns at once; what it does is decided by the phase when its turn on the event loop comes.
+    // Returns at once; when its turn on the event loop comes it starts a dictation, stops the one
+    // recording, or does nothing while one is starting or being processed.
     void toggleDictation();
     // Puts the final text, else the raw transcript, on the clipboard; nothing when both are empty.
     void copyBestAvailableText();

@@ -221,6 +221,20 @@ private slots:
 
     // Every fifth microphone start fails and a session takes a moment to cancel, so toggles also
     // land while a failed start is still cleaning up, and during a success's hold.
+    // The container shows hotkey and portal failures at any time, also over a running dictation.
+    void errorShownByOthersWhileRecordingNeitherEndsNorForksTheDictation() {
+        Rig rig;
+        rig.coordinator->toggleDictation();
+        QVERIFY(rig.waitFor(DictationPhase::recording()));
+        rig.state.transition(DictationPhase::error(QStringLiteral("快捷键不可用")));
+        rig.microphone.deliver("heard");
+        rig.coordinator->toggleDictation();
+        QVERIFY(rig.waitFor(DictationPhase::success()));
+        QCOMPARE(rig.providers.sessions.size(), 1);
+        QCOMPARE(rig.providers.sessions.first()->chunks, QList<QByteArray>{"heard"});
+        QVERIFY(rig.leftNothing());
+    }
+
     void toggleStormKeepsOneDictationAndTheMicrophoneOnlyWhileRecording() {
         Rig rig({100ms, 100ms, 5ms, 200ms});
         auto* random = QRandomGenerator::global();
