@@ -30,7 +30,7 @@ class TextInsertionService;
 class AppContainer final : public QObject {
     Q_OBJECT
 public:
-    static inline const QString fallbackNotice = QStringLiteral("保存的快捷键不可用，已恢复为 Control + Option + Space。");
+    static inline const QString fallbackNotice = QStringLiteral("保存的快捷键不可用，已恢复为 Ctrl + Alt + Space。");
 
     explicit AppContainer(AppBackends backends = AppBackends::forThisSession(), QObject* parent = nullptr);
     ~AppContainer() override;

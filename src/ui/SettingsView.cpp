@@ -83,10 +83,8 @@ SettingsView::SettingsView(AppSettings& settings, CredentialSettingsModel& crede
     m_tabs->addTab(words, symbolIcon(QStringLiteral("text.book.closed")), QStringLiteral("词典"));
     m_tabs->addTab(past, symbolIcon(QStringLiteral("clock.arrow.circlepath")), QStringLiteral("历史"));
 
-    // The window is named after the tab it shows, as settings windows usually are.
-    auto retitle = [this] { setWindowTitle(m_tabs->tabText(m_tabs->currentIndex())); };
-    connect(m_tabs, &QTabWidget::currentChanged, this, retitle);
-    retitle();
+    // A window list must say whose window this is, whichever tab it shows.
+    setWindowTitle(QStringLiteral("Murmelo 设置"));
 
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);

@@ -86,7 +86,7 @@ void CredentialSettingsModel::save(const QString& value, CredentialKind kind) {
     }
     try {
         m_keychain.save(key, kind);
-        setStatusMessage(QStringLiteral("密钥已安全保存到 Keychain。"));
+        setStatusMessage(QStringLiteral("密钥已安全保存到系统密钥环。"));
     } catch (const Error& error) {
         setStatusMessage(error.description());
     }

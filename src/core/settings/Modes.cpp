@@ -20,9 +20,9 @@ constexpr std::array providerKinds{
     CaseInfo<RefinementProviderKind>{RefinementProviderKind::openAI, "openAI", "OpenAI"},
 };
 constexpr std::array hotkeyPresets{
-    CaseInfo<HotkeyPreset>{HotkeyPreset::controlOptionSpace, "controlOptionSpace", "Control + Option + Space"},
-    CaseInfo<HotkeyPreset>{HotkeyPreset::controlShiftSpace, "controlShiftSpace", "Control + Shift + Space"},
-    CaseInfo<HotkeyPreset>{HotkeyPreset::commandShiftSpace, "commandShiftSpace", "Command + Shift + Space"},
+    CaseInfo<HotkeyPreset>{HotkeyPreset::controlOptionSpace, "controlOptionSpace", "Ctrl + Alt + Space"},
+    CaseInfo<HotkeyPreset>{HotkeyPreset::controlShiftSpace, "controlShiftSpace", "Ctrl + Shift + Space"},
+    CaseInfo<HotkeyPreset>{HotkeyPreset::commandShiftSpace, "commandShiftSpace", "Super + Shift + Space"},
 };
 
 template <typename Table, typename Enum> const auto& find(const Table& table, Enum value) {
@@ -73,11 +73,11 @@ QString systemImage(InputMode mode) {
 QString shortTitle(HotkeyPreset preset) {
     switch (preset) {
     case HotkeyPreset::controlOptionSpace:
-        return QStringLiteral("⌃⌥Space");
+        return QStringLiteral("Ctrl+Alt+Space");
     case HotkeyPreset::controlShiftSpace:
-        return QStringLiteral("⌃⇧Space");
+        return QStringLiteral("Ctrl+Shift+Space");
     case HotkeyPreset::commandShiftSpace:
-        return QStringLiteral("⌘⇧Space");
+        return QStringLiteral("Super+Shift+Space");
     }
     return {};
 }

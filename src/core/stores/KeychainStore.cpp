@@ -34,7 +34,7 @@ const char* environmentVariable(CredentialKind kind) {
 QString KeychainStoreError::description() const {
     switch (m_case) {
     case Case::unexpectedStatus:
-        return QStringLiteral("Keychain 操作失败（%1）。").arg(m_status);
+        return QStringLiteral("系统密钥环操作失败（%1）。").arg(m_status);
     case Case::encodingFailed:
         return QStringLiteral("无法编码密钥。");
     }

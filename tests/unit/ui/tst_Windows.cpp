@@ -186,6 +186,7 @@ private slots:
         QFETCH(CredentialKind, kind);
         SettingsFixture f;
         f.openTab(1);
+        QCOMPARE(f.view->windowTitle(), QStringLiteral("Murmelo 设置")); // a window list says whose it is
         const QByteArray prefix = service.toLatin1();
         f.find<QPushButton>(prefix + "TestButton")->click(); // no key yet: told so without the network
         QVERIFY(f.shown("credentialStatus"));
@@ -196,7 +197,7 @@ private slots:
         QVERIFY(f.keyring->items.isEmpty());
         f.find<QPushButton>(prefix + "SaveButton")->click();
         QCOMPARE(f.keyring->items, (QMap<SecretBackendFake::Key, QByteArray>{{item(kind), "sk-1 2"}}));
-        QCOMPARE(f.credentials->statusMessage(), "密钥已安全保存到 Keychain。");
+        QCOMPARE(f.credentials->statusMessage(), "密钥已安全保存到系统密钥环。");
         QVERIFY(f.shown(prefix + "DeleteButton"));
         f.find<QPushButton>(prefix + "DeleteButton")->click();
         QVERIFY(f.keyring->items.isEmpty());
