@@ -5,6 +5,7 @@
 #include "settings/AppSettings.h"
 
 #include <QComboBox>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -81,9 +82,17 @@ MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions act
             [this](int index) { m_settings.setInputMode(InputMode(m_mode->itemData(index).toInt())); });
 
     m_startStop = addButton(layout, QStringLiteral("startStopButton"), {});
-    connect(m_startStop, &QPushButton::clicked, this, [this] { m_actions.toggleDictation(); });
+    // The panel closes before it acts: an open popup holds the keyboard grab, so a paste would reach
+    // the panel instead of the window the user was typing in.
+    connect(m_startStop, &QPushButton::clicked, this, [this] {
+        hide();
+        m_actions.toggleDictation();
+    });
     m_copy = addButton(layout, QStringLiteral("copyButton"), QStringLiteral("复制最近结果"));
-    connect(m_copy, &QPushButton::clicked, this, [this] { m_actions.copyBestAvailableText(); });
+    connect(m_copy, &QPushButton::clicked, this, [this] {
+        hide();
+        m_actions.copyBestAvailableText();
+    });
     m_status = new QLabel;
     m_status->setObjectName(QStringLiteral("statusLine"));
     m_status->setWordWrap(true);
@@ -116,8 +125,12 @@ MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions act
     auto* quitButton = addButton(layout, QStringLiteral("quitButton"), QStringLiteral("退出 Murmelo"));
     connect(quitButton, &QPushButton::clicked, this, [this] { m_actions.quit(); });
 
-    connect(&m_state, &AppState::changed, this, &MenuBarView::rebuild);
-    connect(&m_settings, &AppSettings::changed, this, &MenuBarView::rebuild);
+    // The state changes ten times a second while recording; a hidden panel is rebuilt when it opens.
+    const auto rebuildIfShown = [this] {
+        if (isVisible()) rebuild();
+    };
+    connect(&m_state, &AppState::changed, this, rebuildIfShown);
+    connect(&m_settings, &AppSettings::changed, this, rebuildIfShown);
     rebuild();
 }
 
@@ -146,13 +159,14 @@ void MenuBarView::rebuild() {
 void MenuBarView::popUp(const QRect& anchor) {
     rebuild();
     adjustSize();
-    const QScreen* screen = anchor.isValid() ? QGuiApplication::screenAt(anchor.center()) : nullptr;
+    // Trays that tell no icon geometry (StatusNotifierItem hosts) were clicked where the pointer is.
+    const QRect icon = anchor.isValid() ? anchor : QRect(QCursor::pos(), QSize(1, 1));
+    const QScreen* screen = QGuiApplication::screenAt(icon.center());
     if (!screen) screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
     // Below a tray at the top, above one at the bottom; always inside the screen.
-    QPoint origin = anchor.isValid() ? QPoint(anchor.center().x() - width() / 2, anchor.bottom() + 4)
-                                     : QPoint(area.right() - width(), area.top());
-    if (anchor.isValid() && anchor.center().y() > area.center().y()) origin.setY(anchor.top() - height() - 4);
+    QPoint origin(icon.center().x() - width() / 2, icon.bottom() + 4);
+    if (icon.center().y() > area.center().y()) origin.setY(icon.top() - height() - 4);
     origin.setX(std::clamp(origin.x(), area.left(), std::max(area.left(), area.right() + 1 - width())));
     origin.setY(std::clamp(origin.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
     move(origin);

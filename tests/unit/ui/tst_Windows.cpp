@@ -46,22 +46,27 @@ class WindowsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessing_data() {
+    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessingAndThePanelClosesFirst_data() {
         QTest::addColumn<DictationPhase>("phase");
         QTest::addColumn<bool>("enabled");
         QTest::newRow("recording") << DictationPhase::recording() << true;
         QTest::newRow("transcribing") << DictationPhase::transcribing() << false;
         QTest::newRow("error") << DictationPhase::error("出错了") << true;
     }
-    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessing() {
+    // An open panel holds the keyboard grab: it must close before the dictation starts or pastes.
+    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessingAndThePanelClosesFirst() {
         QFETCH(DictationPhase, phase);
         QFETCH(bool, enabled);
         SettingsFixture f;
         AppState state;
         state.transition(phase);
         int toggles = 0;
-        const MenuActions actions{[&] { ++toggles; }, [] {}, [] {}, [] {}, [] { return true; }};
+        MenuBarView* open = nullptr;
+        const MenuActions actions{[&] { toggles += open && open->isVisible() ? 100 : 1; }, [] {}, [] {}, [] {},
+                                  [] { return true; }};
         MenuBarView panel(state, f.settings, actions);
+        open = &panel;
+        panel.popUp(QRect());
         panel.findChild<QPushButton*>("startStopButton")->click(); // disabled, it ignores the press
         TrayIcon tray(state, f.settings, actions);
         tray.menu().findChild<QAction*>("startStopAction")->trigger();
