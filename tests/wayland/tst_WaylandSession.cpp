@@ -304,7 +304,8 @@ private slots:
         QVERIFY(run(murmelo, {"--toggle"}));
         QVERIFY2(test::waitUntil(
                      [&] { return textOf(window) == MockTextRefinementProvider::smartDictationText(); }, 15s),
-                 test::readAll(root() + "/murmelo.log").constData());
+                 qPrintable(QString::fromUtf8(test::readAll(root() + "/murmelo.log")) + " keys: " +
+                            test::chordsInKeyLog(QString::fromUtf8(test::readAll(window + ".keys"))).join(' ')));
     }
 };
 
