@@ -5,6 +5,8 @@
 #include "qt/DesktopSession.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QThread>
 
 #include <cstdio>
 #include <cstring>
@@ -41,8 +43,10 @@ int MurmeloApp::run(int& argc, char** argv) {
         break;
     case SingleInstance::Listening::heldByAnother:
         // Another instance is starting (two launches at once, or a slow start): it takes the
-        // request once it answers, and one tray icon is all the user gets.
-        for (int attempt = 0; attempt < 10; ++attempt)
+        // request once it answers, and one tray icon is all the user gets. Until it listens, a
+        // connection is refused at once, so the attempts are spread over ten seconds. (This
+        // process shows nothing and is about to exit: its waiting blocks no interface.)
+        for (const QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(100))
             if (SingleInstance::sendToRunningInstance(command, 1000)) return 0;
         return printLine(stderr, QStringLiteral("Murmelo 已在运行，但没有响应。"), 1);
     case SingleInstance::Listening::failed:

@@ -313,7 +313,6 @@ QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
         }
     }
     if (m_session == session) m_session.reset();
-    session.reset();
     if (!m_state.rawTranscript().isEmpty()) m_pasteboard.replaceWith(m_state.rawTranscript());
     m_state.transition(DictationPhase::error(message));
     emit dictationEnded();
