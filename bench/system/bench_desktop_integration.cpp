@@ -113,10 +113,10 @@ public:
     qint64 postedNs = -1;
     bool isAvailable() const override { return real.isAvailable(); }
     bool isModifierHeld() const override { return real.isModifierHeld(); }
-    QStringList focusedWindowClasses() const override { return real.focusedWindowClasses(); }
-    bool postPasteShortcut(PasteShortcut shortcut) override {
+    QCoro::Task<QStringList> focusedWindowClasses() override { co_return real.focusedWindowClassesNow(); }
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override {
         postedNs = test::monotonicNs();
-        return real.postPasteShortcut(shortcut);
+        co_return real.postPasteShortcutNow(shortcut);
     }
 };
 

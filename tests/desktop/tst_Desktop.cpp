@@ -259,7 +259,7 @@ private slots:
         QVERIFY(atom);
         xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, x11::rootWindow(m_connection), atom->atom,
                             XCB_ATOM_WINDOW, 32, 1, &other);
-        const QStringList classes = m_keyboard.focusedWindowClasses();
+        const QStringList classes = m_keyboard.focusedWindowClassesNow();
         xcb_delete_property(m_connection, x11::rootWindow(m_connection), atom->atom);
         std::free(atom);
         xcb_destroy_window(m_connection, box); // the focus reverts to none

@@ -23,15 +23,15 @@ public:
 
     bool isAvailable() const override { return available; }
     bool isModifierHeld() const override { return heldPolls > 0 && heldPolls--; }
-    QStringList focusedWindowClasses() const override {
-        return heldPolls > 0 ? classesWhileHeld : focusedClasses;
+    QCoro::Task<QStringList> focusedWindowClasses() override {
+        co_return heldPolls > 0 ? classesWhileHeld : focusedClasses;
     }
-    bool postPasteShortcut(PasteShortcut shortcut) override {
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override {
         ++postAttempts;
-        if (!available || !postSucceeds) return false;
+        if (!available || !postSucceeds) co_return false;
         ++pastes;
         pasted = shortcut;
-        return true;
+        co_return true;
     }
 };
 

@@ -179,7 +179,7 @@ private slots:
 
     void failedHelpersAreReportedNotClaimed() {
         QVERIFY(!PasteboardWlClipboard("false", "false").setString("中文"));
-        QVERIFY(!SyntheticKeyboardWtype("false").postPasteShortcut(PasteShortcut::control));
+        QVERIFY(!SyntheticKeyboardWtype("false").postPasteShortcutNow(PasteShortcut::control));
     }
 
     // Each paste makes a new virtual keyboard, whose first key the compositor may drop: each of
@@ -191,7 +191,7 @@ private slots:
         QVERIFY(!terminal.isEmpty() && !editor.isEmpty());
         // The chord follows the activated window as this process last heard of it.
         QVERIFY(test::waitUntil(
-            [&] { return m_keyboard->focusedWindowClasses() == QStringList{"org.example.Editor"}; }, 5s));
+            [&] { return m_keyboard->focusedWindowClassesNow() == QStringList{"org.example.Editor"}; }, 5s));
         TextInsertionService service(*m_pasteboard, *m_keyboard);
         for (int paste = 1; paste <= 10; ++paste) {
             QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
@@ -203,7 +203,7 @@ private slots:
         }
         QVERIFY(run("swaymsg", {"[app_id=\"foot\"] focus"}));
         QVERIFY(
-            test::waitUntil([&] { return m_keyboard->focusedWindowClasses() == QStringList{"foot"}; }, 5s));
+            test::waitUntil([&] { return m_keyboard->focusedWindowClassesNow() == QStringList{"foot"}; }, 5s));
         QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
         const auto chords = [&] {
             return test::chordsInKeyLog(QString::fromUtf8(test::readAll(terminal + ".keys")));
@@ -260,7 +260,7 @@ private slots:
         QCOMPARE(started(*keyboard), row["startAnswer"].toInt() == 0);
         if (row["endedByTheDesktop"].toBool()) mock("CloseSessions");
         QTRY_COMPARE_WITH_TIMEOUT(keyboard->isAvailable(), !keys.isEmpty(), 5000);
-        QCOMPARE(keyboard->postPasteShortcut(shortcut), !keys.isEmpty());
+        QCOMPARE(keyboard->postPasteShortcutNow(shortcut), !keys.isEmpty());
         QCOMPARE(mock("Log").filter("Keysym ").join(", ").remove("Keysym "), keys);
     }
 

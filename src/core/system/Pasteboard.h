@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QString>
 
 namespace murmelo {
@@ -21,6 +22,10 @@ public:
         clearContents();
         return setString(text);
     }
+    // The same, awaited: back ends whose writes run a helper process override it so that the UI
+    // thread never waits for one. True once the text is the clipboard's, as far as the back end
+    // knows. The object outlives the task.
+    virtual QCoro::Task<bool> replaceContents(QString text) { co_return replaceWith(text); }
 };
 
 } // namespace murmelo

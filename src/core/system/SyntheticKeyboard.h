@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QStringList>
 
 namespace murmelo {
@@ -21,9 +22,11 @@ public:
     virtual bool isModifierHeld() const = 0;
     // The names that identify the application owning the focused window (on X11 the instance and
     // class of WM_CLASS, on Wayland the app id); empty when nothing is focused or it cannot be told.
-    virtual QStringList focusedWindowClasses() const = 0;
-    // Posts the paste shortcut; false when the events could not be made or sent.
-    virtual bool postPasteShortcut(PasteShortcut shortcut) = 0;
+    // Awaited: back ends that ask the compositor or a helper process must not stall the UI thread.
+    virtual QCoro::Task<QStringList> focusedWindowClasses() = 0;
+    // Posts the paste shortcut; false when the events could not be made or sent. Awaited for the
+    // same reason; the object outlives the task.
+    virtual QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) = 0;
 };
 
 } // namespace murmelo

@@ -21,7 +21,8 @@ TextInsertionService::TextInsertionService(Pasteboard& pasteboard, SyntheticKeyb
 QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text) {
     QPointer self(this);
     // A paste without our text on the clipboard would insert whatever was there before.
-    if (!m_pasteboard.replaceWith(text)) co_return TextInsertionResult::notCopied;
+    if (!co_await m_pasteboard.replaceContents(text)) co_return TextInsertionResult::notCopied;
+    if (!self) co_return TextInsertionResult::copiedOnly;
     if (!m_keyboard.isAvailable()) co_return TextInsertionResult::copiedOnly;
 
     // After the limit the paste is posted anyway: a stuck modifier must not swallow the result.
@@ -34,8 +35,10 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text) {
     }
 
     // Asked only now: the user may have switched windows while the modifiers were held.
-    const PasteShortcut shortcut = m_terminals.pasteShortcutFor(m_keyboard.focusedWindowClasses());
-    if (!m_keyboard.postPasteShortcut(shortcut)) co_return TextInsertionResult::copiedOnly;
+    const QStringList classes = co_await m_keyboard.focusedWindowClasses();
+    if (!self) co_return TextInsertionResult::copiedOnly;
+    if (!co_await m_keyboard.postPasteShortcut(m_terminals.pasteShortcutFor(classes)))
+        co_return TextInsertionResult::copiedOnly;
 
     // Nothing cancels this wait: what was posted stays posted.
     co_await sleepFor(m_timing.settle);

@@ -176,7 +176,7 @@ bool SyntheticKeyboardPortal::notifyKeysym(int keysym, bool pressed) {
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-bool SyntheticKeyboardPortal::postPasteShortcut(PasteShortcut shortcut) {
+bool SyntheticKeyboardPortal::postPasteShortcutNow(PasteShortcut shortcut) {
     if (m_state != State::started) return false;
     std::vector<int> keys{controlL};
     if (shortcut == PasteShortcut::controlShift) keys.push_back(shiftL);

@@ -44,11 +44,12 @@ public:
     // Wayland tells no client the keyboard state of other applications: never known to be held.
     bool isModifierHeld() const override { return false; }
     // No portal names the focused application.
-    QStringList focusedWindowClasses() const override { return {}; }
+    QCoro::Task<QStringList> focusedWindowClasses() override { co_return QStringList(); }
     // Keysyms Control_L (and Shift_L for Ctrl+Shift+V) and v down, then up in reverse order.
     // False without a started session or when the portal refuses a key; keys that went down are
     // released even then.
-    bool postPasteShortcut(PasteShortcut shortcut) override;
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override { co_return postPasteShortcutNow(shortcut); }
+    bool postPasteShortcutNow(PasteShortcut shortcut);
 
     State state() const { return m_state; }
     // Starts a new session after a refusal or the end of one; nothing while one is starting or

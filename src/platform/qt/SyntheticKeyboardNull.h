@@ -10,8 +10,8 @@ class SyntheticKeyboardNull final : public SyntheticKeyboard {
 public:
     bool isAvailable() const override { return false; }
     bool isModifierHeld() const override { return false; }
-    QStringList focusedWindowClasses() const override { return {}; }
-    bool postPasteShortcut(PasteShortcut) override { return false; }
+    QCoro::Task<QStringList> focusedWindowClasses() override { co_return QStringList(); }
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut) override { co_return false; }
 };
 
 } // namespace murmelo

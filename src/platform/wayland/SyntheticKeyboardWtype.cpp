@@ -22,12 +22,12 @@ SyntheticKeyboardWtype::SyntheticKeyboardWtype(QString wtype, WaylandClient comp
     , m_compositor(std::move(compositor))
     , m_timing(timing) {}
 
-QStringList SyntheticKeyboardWtype::focusedWindowClasses() const {
+QStringList SyntheticKeyboardWtype::focusedWindowClassesNow() const {
     const QString appId = m_compositor.activatedAppId();
     return appId.isEmpty() ? QStringList() : QStringList{appId};
 }
 
-bool SyntheticKeyboardWtype::postPasteShortcut(PasteShortcut shortcut) {
+bool SyntheticKeyboardWtype::postPasteShortcutNow(PasteShortcut shortcut) {
     const bool withShift = shortcut == PasteShortcut::controlShift;
     // wtype runs its options in order: sleep, press the modifiers, type V, release them.
     QStringList arguments;

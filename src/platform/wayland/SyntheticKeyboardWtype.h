@@ -33,9 +33,11 @@ public:
     // virtual keyboard posts with modifier state of its own.
     bool isModifierHeld() const override { return false; }
     // The app id of the activated toplevel; empty without foreign-toplevel.
-    QStringList focusedWindowClasses() const override;
+    QCoro::Task<QStringList> focusedWindowClasses() override { co_return focusedWindowClassesNow(); }
+    QStringList focusedWindowClassesNow() const;
     // Ctrl+V, or Ctrl+Shift+V, after the first-key delay; false when wtype failed or ran too long.
-    bool postPasteShortcut(PasteShortcut shortcut) override;
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override { co_return postPasteShortcutNow(shortcut); }
+    bool postPasteShortcutNow(PasteShortcut shortcut);
 
 private:
     QString m_wtype;

@@ -96,7 +96,7 @@ bool SyntheticKeyboardX11::isModifierHeld() const {
     return (pointer->mask & x11::allModifierBits & ~(masks.locks() | XCB_MOD_MASK_LOCK)) != 0;
 }
 
-QStringList SyntheticKeyboardX11::focusedWindowClasses() const {
+QStringList SyntheticKeyboardX11::focusedWindowClassesNow() const {
     xcb_connection_t* connection = x11::qtConnection();
     if (!connection) return {};
     const xcb_window_t root = x11::rootWindow(connection);
@@ -108,7 +108,7 @@ QStringList SyntheticKeyboardX11::focusedWindowClasses() const {
     return classesAroundFocus(connection, root);
 }
 
-bool SyntheticKeyboardX11::postPasteShortcut(PasteShortcut shortcut) {
+bool SyntheticKeyboardX11::postPasteShortcutNow(PasteShortcut shortcut) {
     if (!isAvailable()) return false;
     xcb_connection_t* connection = x11::qtConnection();
     const auto control = x11::keycodesFor(connection, XK_Control_L);

@@ -14,10 +14,12 @@ public:
     bool isModifierHeld() const override;
     // WM_CLASS of the window the window manager reports active (_NET_ACTIVE_WINDOW), else of the
     // window holding the input focus or its nearest ancestor that has one.
-    QStringList focusedWindowClasses() const override;
+    QCoro::Task<QStringList> focusedWindowClasses() override { co_return focusedWindowClassesNow(); }
+    QStringList focusedWindowClassesNow() const;
     // Control_L down, V down, V up, Control_L up; for Ctrl+Shift+V with Shift_L inside Control_L.
     // Key codes come from the current keymap.
-    bool postPasteShortcut(PasteShortcut shortcut) override;
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override { co_return postPasteShortcutNow(shortcut); }
+    bool postPasteShortcutNow(PasteShortcut shortcut);
 };
 
 } // namespace murmelo
