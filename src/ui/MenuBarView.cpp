@@ -40,6 +40,8 @@ MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions act
     , m_settings(settings)
     , m_actions(std::move(actions)) {
     setObjectName(QStringLiteral("menuBarPanel"));
+    // Never shown by a window list (a popup), but it lets tools and the desktop tests find it.
+    setWindowTitle(QStringLiteral("Murmelo 面板"));
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(panelWidth);
 
@@ -173,6 +175,8 @@ void MenuBarView::popUp(const QRect& anchor) {
     show();
     raise();
     activateWindow();
+    // Opened for the main action: Space starts or stops at once, without aiming the pointer.
+    if (m_startStop->isEnabled()) m_startStop->setFocus(Qt::PopupFocusReason);
 }
 
 } // namespace murmelo
