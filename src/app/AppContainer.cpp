@@ -55,7 +55,7 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
                                                           m_backends.overlayTakesFocus);
 
     connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this,
-            [this](const QString& message) { m_state->transition(DictationPhase::error(message)); });
+            [this](const QString& message) { m_state->notify(message); });
     registerSavedHotkey();
     // Subscribed only now, so the fallback written above does not come back as a change.
     connect(m_settings.get(), &AppSettings::hotkeyPresetChanged, this, &AppContainer::applyHotkey);
@@ -85,7 +85,7 @@ void AppContainer::registerSavedHotkey() {
         // when the default itself failed, or when no shortcut can be registered at all (negative
         // statuses: no display, no shortcut service); each attempt may wait for the desktop.
         if (saved == HotkeyPreset::controlOptionSpace || error.status() < 0) {
-            m_state->transition(DictationPhase::error(error.description()));
+            m_state->notify(error.description());
             return;
         }
     }
@@ -94,10 +94,10 @@ void AppContainer::registerSavedHotkey() {
         m_activeHotkeyPreset = HotkeyPreset::controlOptionSpace;
         m_settings->setHotkeyPreset(HotkeyPreset::controlOptionSpace);
         m_settings->persist();
-        m_state->transition(DictationPhase::error(fallbackNotice));
+        m_state->notify(fallbackNotice);
     } catch (const GlobalHotkeyError& error) {
         // No shortcut at all; dictation still starts from the tray.
-        m_state->transition(DictationPhase::error(error.description()));
+        m_state->notify(error.description());
     }
 }
 
@@ -110,7 +110,7 @@ void AppContainer::applyHotkey(HotkeyPreset preset) {
         // The setting follows what is really registered; the revert comes back here and stops above.
         m_settings->setHotkeyPreset(m_activeHotkeyPreset);
         m_settings->persist();
-        m_state->transition(DictationPhase::error(error.description()));
+        m_state->notify(error.description());
     }
 }
 

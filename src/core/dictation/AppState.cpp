@@ -66,6 +66,13 @@ void AppState::transition(const DictationPhase& phase) {
     stopTimer();
 }
 
+void AppState::notify(const QString& message) {
+    using Kind = DictationPhase::Kind;
+    for (Kind running : {Kind::recording, Kind::transcribing, Kind::refining, Kind::inserting})
+        if (m_phase.is(running)) return setStatusDetail(message);
+    transition(DictationPhase::error(message));
+}
+
 void AppState::reset() {
     transition(DictationPhase::idle());
     setPartialTranscript({});

@@ -44,6 +44,10 @@ public:
     void transition(const DictationPhase& phase);
     // Back to idle; the raw transcript and final text stay available for copying.
     void reset();
+    // A message from outside the dictation (the hotkey, the desktop's portal): the error phase
+    // while nothing runs; during a dictation only the status line, so the recording, its timer
+    // and the overlay carry on.
+    void notify(const QString& message);
 
 signals:
     void phaseChanged(const murmelo::DictationPhase& phase);

@@ -226,6 +226,9 @@ private slots:
         Rig rig;
         rig.coordinator->toggleDictation();
         QVERIFY(rig.waitFor(DictationPhase::recording()));
+        rig.state.notify(QStringLiteral("快捷键不可用"));
+        QVERIFY(rig.state.phase().is(DictationPhase::Kind::recording) && rig.state.isTimerRunning());
+        // Even an error phase set over it must not end or fork the dictation.
         rig.state.transition(DictationPhase::error(QStringLiteral("快捷键不可用")));
         rig.microphone.deliver("heard");
         rig.coordinator->toggleDictation();
