@@ -25,6 +25,7 @@ QCoro::Task<> selfCheck(murmelo::AudioInputBackend* audio, QCoreApplication* app
     // resource and the tool exits with status 1, instead of the application's stop on a missing bundle.
     const QStringList candidates = murmelo::ResourceBundle::candidates();
     options.bundleDirectory = murmelo::ResourceBundle::firstExisting(candidates).value_or(candidates.first());
+    printLine(stdout, QStringLiteral("提示词资源：") + options.bundleDirectory);
     int status = 1;
     try {
         const QStringList passed = co_await murmelo::MurmeloSmokeTestSuite::run(*audio, options);

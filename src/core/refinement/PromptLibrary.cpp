@@ -18,7 +18,11 @@ QStringList candidates() {
     const QString executableDirectory = QCoreApplication::instance()
                                             ? QCoreApplication::applicationDirPath()
                                             : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    // Beside the program, then where its own prefix keeps data (an installation moved or unpacked
+    // elsewhere finds its own prompts), then where it was meant to be installed, then the build tree.
     return {executableDirectory + QStringLiteral("/" MURMELO_BUNDLE_NAME),
+            QFileInfo(executableDirectory + QStringLiteral("/../share/murmelo/" MURMELO_BUNDLE_NAME))
+                .absoluteFilePath(),
             QStringLiteral(MURMELO_INSTALL_BUNDLE_DIR), QStringLiteral(MURMELO_BUILD_BUNDLE_DIR)};
 }
 

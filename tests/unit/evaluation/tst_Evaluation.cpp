@@ -85,10 +85,10 @@ private slots:
             << "murmelo-eval absent.json" << records << 2 << "" << oneLine;
         QTest::newRow("evaluation of bad JSON") << "murmelo-eval" << QByteArray("{{") << 2 << "" << oneLine;
         QTest::newRow("self-check of a fresh install")
-            << "murmelo-selfcheck" << QByteArray() << 0 << "(.+\n){10}全部 10 项自检通过。\n"
+            << "murmelo-selfcheck" << QByteArray() << 0 << "提示词资源：.+\n(.+\n){10}全部 10 项自检通过。\n"
             << "";
         QTest::newRow("self-check where settings cannot persist")
-            << "murmelo-selfcheck" << QByteArray() << 1 << "(.+\n){4}"
+            << "murmelo-selfcheck" << QByteArray() << 1 << "提示词资源：.+\n(.+\n){4}"
             << "自检失败：快捷键设置未持久化\n";
     }
     void toolsPrintTheirResultOrOneLineOfFailureWithItsStatus() {
