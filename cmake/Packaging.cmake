@@ -18,9 +18,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: Qt's X11 platform plugin is required; the
 # Wayland plugin, the clipboard and key tools of wlroots compositors and the desktop portal only
-# matter in Wayland sessions; the keyring is the desktop's.
+# matter in Wayland sessions; the sound cues want libcanberra's PulseAudio back end and a sound
+# theme; the keyring is the desktop's.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, wl-clipboard, wtype, xdg-desktop-portal")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-wayland, wl-clipboard, wtype, xdg-desktop-portal, libcanberra-pulse, sound-theme-freedesktop")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring | kwalletmanager")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

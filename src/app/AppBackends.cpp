@@ -3,6 +3,7 @@
 #include "portal/HotkeyBackendPortal.h"
 #include "portal/SyntheticKeyboardPortal.h"
 #include "pulse/AudioInputBackendPulse.h"
+#include "canberra/SoundPlayerCanberra.h"
 #include "qt/DesktopSession.h"
 #include "qt/HotkeyBackendNull.h"
 #include "qt/PasteboardQt.h"
@@ -53,6 +54,7 @@ AppBackends AppBackends::forThisSession() {
     backends.audio = std::make_unique<AudioInputBackendPulse>();
     backends.pasteboard = std::make_unique<PasteboardQt>();
     backends.loginItem = std::make_unique<LoginItemBackendXdg>();
+    backends.sounds = std::make_unique<SoundPlayerCanberra>();
     backends.hotkey = std::make_unique<HotkeyBackendNull>();
     backends.keyboard = std::make_unique<SyntheticKeyboardNull>();
     switch (DesktopSession::protocol()) {

@@ -8,6 +8,7 @@
 #include "system/HotkeyBackend.h"
 #include "system/LoginItemBackend.h"
 #include "system/Pasteboard.h"
+#include "system/SoundCues.h"
 #include "system/SyntheticKeyboard.h"
 
 #include <QString>
@@ -27,6 +28,7 @@ struct AppBackends {
     std::unique_ptr<Pasteboard> pasteboard;
     std::unique_ptr<SyntheticKeyboard> keyboard;
     std::unique_ptr<LoginItemBackend> loginItem;
+    std::unique_ptr<SoundPlayer> sounds; // null: no cues
     QString dictionaryPath; // empty: the default location
     QString historyPath;    // empty: the default location
     std::function<bool()> compositorRunning = [] { return true; };

@@ -17,6 +17,7 @@
 #include "system/LaunchAtLoginService.h"
 #include "system/LoginItemBackend.h"
 #include "system/Pasteboard.h"
+#include "system/SoundCues.h"
 #include "system/SyntheticKeyboard.h"
 #include "system/TextInsertionService.h"
 
@@ -53,6 +54,8 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(*m_backends.loginItem);
     m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning,
                                                           m_backends.overlayTakesFocus);
+    if (m_backends.sounds)
+        m_soundCues = std::make_unique<SoundCueService>(*m_state, *m_settings, *m_backends.sounds);
 
     connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this,
             [this](const QString& message) { m_state->notify(message); });

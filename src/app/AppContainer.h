@@ -22,6 +22,7 @@ class HistoryStore;
 class HistoryViewModel;
 class LaunchAtLoginService;
 class OverlayWindowController;
+class SoundCueService;
 class SettingsProviderFactory;
 class TextInsertionService;
 
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<GlobalHotkeyService> m_hotkey;
     std::unique_ptr<LaunchAtLoginService> m_launchAtLogin;
     std::unique_ptr<OverlayWindowController> m_overlay;
+    std::unique_ptr<SoundCueService> m_soundCues;
 };
 
 } // namespace murmelo

@@ -70,7 +70,9 @@ void AppState::notify(const QString& message) {
     using Kind = DictationPhase::Kind;
     for (Kind running : {Kind::recording, Kind::transcribing, Kind::refining, Kind::inserting})
         if (m_phase.is(running)) return setStatusDetail(message);
+    m_notifying = true;
     transition(DictationPhase::error(message));
+    m_notifying = false;
 }
 
 void AppState::reset() {

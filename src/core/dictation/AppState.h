@@ -48,6 +48,8 @@ public:
     // while nothing runs; during a dictation only the status line, so the recording, its timer
     // and the overlay carry on.
     void notify(const QString& message);
+    // True while the phase changes for notify(): observers tell the desktop's messages from failures.
+    bool isNotifying() const { return m_notifying; }
 
 signals:
     void phaseChanged(const murmelo::DictationPhase& phase);
@@ -72,6 +74,7 @@ private:
     QString m_statusDetail;
     std::optional<QDateTime> m_recordingStartedAt;
     QTimer m_timer;
+    bool m_notifying = false;
 };
 
 } // namespace murmelo

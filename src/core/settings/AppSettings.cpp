@@ -37,6 +37,7 @@ AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
     readEnum(defaults, refinementProviderKey, m_refinementProvider);
     readString(defaults, selectedMicrophoneUIDKey, m_selectedMicrophoneUID);
     readEnum(defaults, hotkeyPresetKey, m_hotkeyPreset);
+    readBool(defaults, soundCuesKey, m_soundCues);
     m_isInitializing = false;
 }
 
@@ -74,6 +75,8 @@ void AppSettings::setHotkeyPreset(HotkeyPreset value) {
     assign(m_hotkeyPreset, value, &AppSettings::hotkeyPresetChanged);
 }
 
+void AppSettings::setSoundCues(bool value) { assign(m_soundCues, value, &AppSettings::soundCuesChanged); }
+
 void AppSettings::persist() {
     if (m_isInitializing) return;
     QJsonObject values;
@@ -87,6 +90,7 @@ void AppSettings::persist() {
     values.insert(refinementProviderKey, rawValue(m_refinementProvider));
     values.insert(selectedMicrophoneUIDKey, m_selectedMicrophoneUID);
     values.insert(hotkeyPresetKey, rawValue(m_hotkeyPreset));
+    values.insert(soundCuesKey, m_soundCues);
     m_defaults.set(values);
 }
 

@@ -9,8 +9,8 @@ namespace murmelo {
 
 class UserDefaults;
 
-// The user's ten persistent preferences. Every setter stores the value, emits its change signal
-// and then writes all ten keys. Main thread only.
+// The user's eleven persistent preferences. Every setter stores the value, emits its change signal
+// and then writes all eleven keys. Main thread only.
 class AppSettings final : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +25,7 @@ public:
     static inline const QString refinementProviderKey = QStringLiteral("settings.refinementProvider");
     static inline const QString selectedMicrophoneUIDKey = QStringLiteral("settings.selectedMicrophoneUID");
     static inline const QString hotkeyPresetKey = QStringLiteral("settings.hotkeyPreset");
+    static inline const QString soundCuesKey = QStringLiteral("settings.soundCues");
 
     // Reads every key once; writes nothing. The store must outlive the settings.
     explicit AppSettings(UserDefaults& defaults, QObject* parent = nullptr);
@@ -39,6 +40,7 @@ public:
     RefinementProviderKind refinementProvider() const { return m_refinementProvider; }
     QString selectedMicrophoneUID() const { return m_selectedMicrophoneUID; }
     HotkeyPreset hotkeyPreset() const { return m_hotkeyPreset; }
+    bool soundCues() const { return m_soundCues; }
     bool isInitializing() const { return m_isInitializing; }
 
     void setInputMode(InputMode value);
@@ -51,8 +53,9 @@ public:
     void setRefinementProvider(RefinementProviderKind value);
     void setSelectedMicrophoneUID(const QString& value);
     void setHotkeyPreset(HotkeyPreset value);
+    void setSoundCues(bool value);
 
-    // Writes all ten values; does nothing while the object is being constructed.
+    // Writes all eleven values; does nothing while the object is being constructed.
     void persist();
 
 signals:
@@ -66,6 +69,7 @@ signals:
     void refinementProviderChanged(murmelo::RefinementProviderKind value);
     void selectedMicrophoneUIDChanged(const QString& value);
     void hotkeyPresetChanged(murmelo::HotkeyPreset value);
+    void soundCuesChanged(bool value);
     // After any of the above.
     void changed();
 
@@ -83,6 +87,7 @@ private:
     RefinementProviderKind m_refinementProvider = RefinementProviderKind::deepSeek;
     QString m_selectedMicrophoneUID;
     HotkeyPreset m_hotkeyPreset = HotkeyPreset::controlOptionSpace;
+    bool m_soundCues = true; // files from before the setting keep the cues
     bool m_isInitializing = true;
 };
 

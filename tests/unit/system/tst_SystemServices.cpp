@@ -6,7 +6,11 @@
 #include "SyntheticKeyboardFake.h"
 #include "TestEnvironment.h"
 #include "system/GlobalHotkeyService.h"
+#include "dictation/AppState.h"
+#include "settings/AppSettings.h"
+#include "settings/UserDefaults.h"
 #include "system/LaunchAtLoginService.h"
+#include "system/SoundCues.h"
 #include "system/TextInsertionService.h"
 #include "xdg/DesktopEntry.h"
 #include "xdg/LoginItemBackendXdg.h"
@@ -37,6 +41,48 @@ QString makeProgram(const QString& path, const QByteArray& script = "#!/bin/sh\n
 class SystemServicesTest : public QObject {
     Q_OBJECT
 private slots:
+    // What the user hears for each course of a dictation: one cue per start, stop and failure,
+    // none for the desktop's own messages, none at all with the setting off.
+    void soundCuesFollowTheDictationNotTheDesktopsMessages_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("heard");
+        const QStringList dictation{"record", "stop", "done"};
+        QTest::newRow("a dictation") << dictation << true << "started stopped";
+        QTest::newRow("setting off") << dictation << false << "";
+        QTest::newRow("microphone fails to open") << QStringList{"fail"} << true << "failed";
+        QTest::newRow("fails while recording") << QStringList{"record", "fail"} << true << "started failed";
+        QTest::newRow("hotkey message while idle, then one during a recording")
+            << QStringList{"notify", "record", "notify", "stop"} << true << "started stopped";
+    }
+    void soundCuesFollowTheDictationNotTheDesktopsMessages() {
+        QFETCH(QStringList, steps);
+        QFETCH(bool, enabled);
+        QFETCH(QString, heard);
+        struct Player final : SoundPlayer {
+            QStringList heard;
+            void play(SoundCue cue) override {
+                heard << (cue == SoundCue::recordingStarted   ? "started"
+                          : cue == SoundCue::recordingStopped ? "stopped"
+                                                              : "failed");
+            }
+        } player;
+        test::TestEnvironment environment;
+        UserDefaults defaults(environment.root() + "/settings.json");
+        AppSettings settings(defaults);
+        settings.setSoundCues(enabled);
+        AppState state;
+        SoundCueService cues(state, settings, player);
+        for (const QString& step : steps) {
+            if (step == "record") state.beginRecording();
+            if (step == "stop") state.transition(DictationPhase::transcribing());
+            if (step == "done") state.transition(DictationPhase::success());
+            if (step == "fail") state.transition(DictationPhase::error("麦克风不可用"));
+            if (step == "notify") state.notify("快捷键不可用");
+        }
+        QCOMPARE(player.heard.join(' '), heard);
+    }
+
     void destructionReleasesEverythingAndDropsPendingPresses() {
         HotkeyBackendFake backend;
         bool ran = false;
