@@ -8,4 +8,5 @@ target_sources(murmelo_core PRIVATE
   system/TextInsertionService.h system/TextInsertionService.cpp
   system/LoginItemBackend.h
   system/LaunchAtLoginError.h system/LaunchAtLoginError.cpp
-  system/LaunchAtLoginService.h system/LaunchAtLoginService.cpp)
+  system/LaunchAtLoginService.h system/LaunchAtLoginService.cpp
+  system/SystemReadiness.h system/SystemReadiness.cpp)
