@@ -151,21 +151,28 @@ QWidget* SettingsView::buildGeneralTab() {
     fillPicker<HotkeyPreset>(m_hotkey);
     form->addRow(QStringLiteral("全局快捷键"), m_hotkey);
 
+    // Switches and their help share rows, so that the environment checks below fit unscrolled.
     m_mock = toggle(QStringLiteral("使用 Mock Provider"), "mockSwitch", group);
-    form->addRow(m_mock);
     auto* mockHelp =
         settingsui::caption(QStringLiteral("开启后无需 API 请求即可测试录音、状态机、整理和粘贴。"), group);
     mockHelp->setObjectName(QStringLiteral("mockHelp"));
-    form->addRow(mockHelp);
+    auto* mockRow = new QHBoxLayout;
+    mockRow->addWidget(m_mock);
+    mockRow->addWidget(mockHelp, 1);
+    form->addRow(mockRow);
 
     m_saveHistory = toggle(QStringLiteral("保存本地历史记录"), "saveHistorySwitch", group);
-    form->addRow(m_saveHistory);
-
     m_launchAtLoginSwitch = toggle(QStringLiteral("登录时启动"), "launchAtLoginSwitch", group);
-    form->addRow(m_launchAtLoginSwitch);
+    auto* switchesRow = new QHBoxLayout;
+    switchesRow->setSpacing(24);
+    switchesRow->addWidget(m_saveHistory);
+    switchesRow->addWidget(m_launchAtLoginSwitch);
+    // The result line follows its switch on the same row.
     m_launchAtLoginLine = settingsui::caption(QString(), group);
     m_launchAtLoginLine->setObjectName(QStringLiteral("launchAtLoginMessage"));
-    form->addRow(m_launchAtLoginLine);
+    switchesRow->addSpacing(-16);
+    switchesRow->addWidget(m_launchAtLoginLine, 1);
+    form->addRow(switchesRow);
 
     m_microphone = picker("microphonePicker", group);
     m_microphone->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -174,11 +181,24 @@ QWidget* SettingsView::buildGeneralTab() {
     layout->addWidget(group);
 
     // What decides whether dictation works on this desktop, each with what to do when it does not.
-    auto* environment = new QGroupBox(QStringLiteral("运行环境"), content);
+    auto* environment = new QGroupBox(content);
     environment->setObjectName(QStringLiteral("readinessSection"));
     auto* environmentLayout = new QVBoxLayout(environment);
-    environmentLayout->setContentsMargins(10, 2, 10, 4);
+    environmentLayout->setContentsMargins(10, 2, 10, 2);
     environmentLayout->setSpacing(1);
+    // The title shares its row with the button, as a group title cannot hold one.
+    auto* header = new QHBoxLayout;
+    auto* title = new QLabel(QStringLiteral("运行环境"), environment);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    header->addWidget(title);
+    header->addStretch();
+    auto* recheck = new QPushButton(QStringLiteral("重新检测"), environment);
+    recheck->setObjectName(QStringLiteral("recheckButton"));
+    recheck->setFixedHeight(title->sizeHint().height() + 6);
+    header->addWidget(recheck);
+    environmentLayout->addLayout(header);
     for (const ReadinessItem& item : m_readiness.items()) {
         const QString name = readinessName(item.kind);
         auto* line = new QHBoxLayout;
@@ -193,9 +213,12 @@ QWidget* SettingsView::buildGeneralTab() {
         row.status->setWordWrap(true);
         line->addWidget(row.status, 1);
         if (item.kind == ReadinessItem::Kind::microphone) {
-            m_soundSettings = new QPushButton(QStringLiteral("打开声音设置"), environment);
+            // A link rather than a button: no taller than the line it sits on.
+            m_soundSettings = new QLabel(QStringLiteral("<a href=\"sound\">打开声音设置</a>"), environment);
             m_soundSettings->setObjectName(QStringLiteral("soundSettingsButton"));
-            line->addWidget(m_soundSettings, 0, Qt::AlignVCenter);
+            m_soundSettings->setTextFormat(Qt::RichText);
+            m_soundSettings->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+            line->addWidget(m_soundSettings, 0, Qt::AlignTop);
         }
         environmentLayout->addLayout(line);
         row.advice = settingsui::caption(QString(), environment);
@@ -204,9 +227,6 @@ QWidget* SettingsView::buildGeneralTab() {
         environmentLayout->addWidget(row.advice);
         m_readinessRows.append(row);
     }
-    auto* recheck = new QPushButton(QStringLiteral("重新检测"), environment);
-    recheck->setObjectName(QStringLiteral("recheckButton"));
-    environmentLayout->addWidget(recheck, 0, Qt::AlignLeft);
     layout->addWidget(environment);
     layout->addStretch();
 
@@ -226,7 +246,7 @@ QWidget* SettingsView::buildGeneralTab() {
         m_settings.setSelectedMicrophoneUID(m_microphone->itemData(index).toString());
         m_readiness.reconsiderMicrophone();
     });
-    connect(m_soundSettings, &QPushButton::clicked, this, [] { AudioCaptureService::openMicrophonePrivacySettings(); });
+    connect(m_soundSettings, &QLabel::linkActivated, this, [] { AudioCaptureService::openMicrophonePrivacySettings(); });
     connect(recheck, &QPushButton::clicked, this, &SettingsView::refreshSystemChecks);
     connect(&m_readiness, &SystemReadiness::changed, this, &SettingsView::showReadiness);
     connect(&m_readiness, &SystemReadiness::inputDevicesChanged, this, &SettingsView::fillMicrophones);

@@ -76,7 +76,7 @@ private:
     QLabel* m_launchAtLoginLine = nullptr;
     QComboBox* m_microphone = nullptr;
     QList<ReadinessRow> m_readinessRows; // in the order of ReadinessItem::Kind
-    QPushButton* m_soundSettings = nullptr;
+    QLabel* m_soundSettings = nullptr;
 };
 
 } // namespace murmelo

@@ -13,8 +13,8 @@ namespace {
 using Kind = ReadinessItem::Kind;
 using State = ReadinessItem::State;
 
-const QString toggleBinding = QStringLiteral("在桌面的键盘设置中为命令 murmelo --toggle 绑定一个快捷键。");
-const QString environmentKeys = QStringLiteral("API Key 仍可通过环境变量 OPENAI_API_KEY / DEEPSEEK_API_KEY 提供。");
+const QString toggleBinding = QStringLiteral("在桌面的键盘设置中为 murmelo --toggle 绑定快捷键。");
+const QString environmentKeys = QStringLiteral("可用环境变量 OPENAI_API_KEY / DEEPSEEK_API_KEY 提供 Key。");
 
 ReadinessItem checking(Kind kind) {
     return {kind, State::checking, SystemReadiness::checkingText, {}};
@@ -101,12 +101,12 @@ void SystemReadiness::set(quint64 generation, const ReadinessItem& item) {
 ReadinessItem SystemReadiness::microphone(const QList<AudioInputDevice>& devices, const QString& selectedUid) {
     if (devices.isEmpty())
         return {Kind::microphone, State::unavailable, QStringLiteral("未找到麦克风"),
-                QStringLiteral("请连接一个麦克风，或在系统的声音设置中检查输入设备。")};
+                QStringLiteral("请连接麦克风，或在声音设置中检查输入设备。")};
     if (!selectedUid.isEmpty()) {
         for (const AudioInputDevice& device : devices)
             if (device.uid == selectedUid) return {Kind::microphone, State::ok, device.name, {}};
-        return {Kind::microphone, State::attention, QStringLiteral("所选麦克风未连接，录音将使用系统默认输入"),
-                QStringLiteral("请重新连接该设备，或在上方“麦克风”中另选一个。")};
+        return {Kind::microphone, State::attention, QStringLiteral("所选麦克风未连接，将使用系统默认输入"),
+                QStringLiteral("请重新连接它，或在上方另选一个。")};
     }
     // With one microphone the system default can only be that one.
     if (devices.size() == 1)
@@ -116,7 +116,7 @@ ReadinessItem SystemReadiness::microphone(const QList<AudioInputDevice>& devices
 
 ReadinessItem SystemReadiness::microphoneUnreadable() {
     return {Kind::microphone, State::unavailable, QStringLiteral("无法连接音频服务"),
-            QStringLiteral("请确认 PulseAudio 或 PipeWire 正在运行，或在系统的声音设置中检查输入设备。")};
+            QStringLiteral("请确认 PulseAudio 或 PipeWire 正在运行。")};
 }
 
 ReadinessItem SystemReadiness::paste(PasteAvailability availability) {
@@ -131,21 +131,21 @@ ReadinessItem SystemReadiness::paste(PasteAvailability availability) {
     case PasteAvailability::wtype:
         return available(QStringLiteral("可用（wtype）"));
     case PasteAvailability::portalKeyboard:
-        return available(QStringLiteral("可用（桌面门户的远程桌面键盘，已同意）"));
+        return available(QStringLiteral("可用（桌面门户的远程桌面键盘，已授权）"));
     case PasteAvailability::portalPending:
         return {Kind::automaticPaste, State::attention, QStringLiteral("等待桌面确认远程桌面键盘"),
-                QStringLiteral("请在桌面弹出的对话框中允许 Murmelo 使用键盘；在此之前") + clipboardFallback};
+                QStringLiteral("请在桌面的对话框中允许；在此之前") + clipboardFallback};
     case PasteAvailability::noDisplay:
         return unavailable(QStringLiteral("无法连接 X 显示服务"));
     case PasteAvailability::noXTest:
         return unavailable(QStringLiteral("当前显示服务没有 XTest 扩展"));
     case PasteAvailability::noVirtualKeyboard:
-        return unavailable(QStringLiteral("合成器不支持虚拟键盘（或未安装 wtype），桌面门户也没有远程桌面键盘"));
+        return unavailable(QStringLiteral("合成器不支持虚拟键盘（或未装 wtype），也没有门户键盘"));
     case PasteAvailability::portalDeclined:
         return unavailable(QStringLiteral("远程桌面键盘的请求被拒绝"),
-                           QStringLiteral("重新启动 Murmelo 可再次请求。"));
+                           QStringLiteral("重启 Murmelo 可再次请求；"));
     case PasteAvailability::portalClosed:
-        return unavailable(QStringLiteral("桌面已结束远程桌面会话"), QStringLiteral("重新启动 Murmelo 可再次请求。"));
+        return unavailable(QStringLiteral("桌面已结束远程桌面会话"), QStringLiteral("重启 Murmelo 可再次请求；"));
     }
     return unavailable(QString());
 }
@@ -154,11 +154,11 @@ ReadinessItem SystemReadiness::hotkey(const HotkeyFacts& facts) {
     if (facts.registered && facts.fellBack)
         return {Kind::globalHotkey, State::attention,
                 QStringLiteral("保存的快捷键不可用，已改用 %1").arg(title(facts.preset)),
-                QStringLiteral("可在上方“全局快捷键”中另选一个。")};
+                QStringLiteral("可在上方另选一个快捷键。")};
     if (facts.registered)
         return {Kind::globalHotkey, State::ok, QStringLiteral("已注册 %1").arg(title(facts.preset)), {}};
     if (facts.noShortcutService)
-        return {Kind::globalHotkey, State::unavailable, QStringLiteral("当前桌面不提供全局快捷键服务"),
+        return {Kind::globalHotkey, State::unavailable, QStringLiteral("桌面不提供全局快捷键服务"),
                 QStringLiteral("请") + toggleBinding};
     return {Kind::globalHotkey, State::unavailable,
             facts.problem.isEmpty() ? QStringLiteral("未注册") : facts.problem,
@@ -171,7 +171,7 @@ ReadinessItem SystemReadiness::keyring(SecretServiceStatus status) {
         return {Kind::keyring, State::ok, QStringLiteral("可用"), {}};
     case SecretServiceStatus::locked:
         return {Kind::keyring, State::attention, QStringLiteral("已锁定"),
-                QStringLiteral("解锁后才能读取保存的 API Key；") + environmentKeys};
+                QStringLiteral("解锁后才能读取保存的 Key；也") + environmentKeys};
     case SecretServiceStatus::absent:
         return {Kind::keyring, State::unavailable, QStringLiteral("会话总线上没有 Secret Service"), environmentKeys};
     case SecretServiceStatus::unresponsive:
