@@ -13,6 +13,7 @@
 #include "settings/AppSettings.h"
 #include "system/GlobalHotkeyService.h"
 #include "wayland/SyntheticKeyboardWtype.h"
+#include "x11/X11Session.h"
 
 #include <QApplication>
 #include <QTabWidget>
@@ -95,9 +96,12 @@ ReadinessProbes MurmeloRoot::readinessProbes() {
 }
 
 PasteAvailability MurmeloRoot::pasteAvailability() const {
-    const bool x11 = DesktopSession::protocol() == DesktopSession::Protocol::x11;
+    const DesktopSession::Protocol protocol = DesktopSession::protocol();
+    const bool x11 = protocol == DesktopSession::Protocol::x11;
+    if (x11 && !X11Session::isAvailable()) return PasteAvailability::noDisplay;
     if (dynamic_cast<const SyntheticKeyboardNull*>(m_keyboard))
-        return x11 ? PasteAvailability::noDisplay : PasteAvailability::noVirtualKeyboard;
+        return protocol == DesktopSession::Protocol::wayland ? PasteAvailability::noVirtualKeyboard
+                                                              : PasteAvailability::noDisplay;
     if (dynamic_cast<const SyntheticKeyboardWtype*>(m_keyboard)) return PasteAvailability::wtype;
     if (const auto* portal = dynamic_cast<const SyntheticKeyboardPortal*>(m_keyboard)) {
         switch (portal->state()) {

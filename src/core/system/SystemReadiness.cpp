@@ -69,7 +69,8 @@ QCoro::Task<> SystemReadiness::checkMicrophone(quint64 generation) {
     QPointer self(this);
     std::optional<QList<AudioInputDevice>> devices;
     try {
-        devices = co_await withTimeout(m_limit, m_probes.inputDevices(), {}, std::chrono::milliseconds(0));
+        // Nothing to cancel: a late answer is dropped. (No braced initialiser beside co_await.)
+        devices = co_await withTimeout(m_limit, m_probes.inputDevices(), nullptr, std::chrono::milliseconds(0));
     } catch (...) {
         // An audio server that cannot be asked is told as such below.
     }
@@ -84,7 +85,7 @@ QCoro::Task<> SystemReadiness::checkKeyring(quint64 generation) {
     QPointer self(this);
     SecretServiceStatus status = SecretServiceStatus::unresponsive;
     try {
-        status = co_await withTimeout(m_limit, m_probes.keyring(), {}, std::chrono::milliseconds(0));
+        status = co_await withTimeout(m_limit, m_probes.keyring(), nullptr, std::chrono::milliseconds(0));
     } catch (...) {
         // Out of time, or failed in a way the back end did not name: it did not answer.
     }
