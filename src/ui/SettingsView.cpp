@@ -215,7 +215,7 @@ QWidget* SettingsView::buildGeneralTab() {
         if (item.kind == ReadinessItem::Kind::microphone) {
             // A link rather than a button: no taller than the line it sits on.
             m_soundSettings = new QLabel(QStringLiteral("<a href=\"sound\">打开声音设置</a>"), environment);
-            m_soundSettings->setObjectName(QStringLiteral("soundSettingsButton"));
+            m_soundSettings->setObjectName(QStringLiteral("soundSettingsLink"));
             m_soundSettings->setTextFormat(Qt::RichText);
             m_soundSettings->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
             line->addWidget(m_soundSettings, 0, Qt::AlignTop);

@@ -175,7 +175,7 @@ private slots:
         QVERIFY(f.shown("automaticPasteAdvice"));
         QCOMPARE(symbol("keyringSymbol"), "exclamationmark.triangle.fill");
         QCOMPARE(symbol("microphoneSymbol"), "checkmark.circle.fill");
-        QVERIFY(!f.shown("soundSettingsButton"));
+        QVERIFY(!f.shown("soundSettingsLink"));
         picker->setCurrentIndex(2);
         QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-10"));
         QVERIFY(f.find<QLabel>("microphoneStatus")->text().endsWith("USB 10"));
@@ -189,7 +189,7 @@ private slots:
         QTRY_COMPARE(picker->count(), 1);
         QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-2"));
         QCOMPARE(symbol("microphoneSymbol"), "xmark.circle.fill");
-        QVERIFY(f.shown("soundSettingsButton"));
+        QVERIFY(f.shown("soundSettingsLink"));
         QCOMPARE(symbol("automaticPasteSymbol"), "checkmark.circle.fill");
         QVERIFY(!f.shown("automaticPasteAdvice"));
 
