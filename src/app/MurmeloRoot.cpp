@@ -1,19 +1,55 @@
 #include "MurmeloRoot.h"
 
+#include "SettingsView.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
-#include "dictation/DictationCoordinator.h"
-
-#include <QApplication>
-#include "SettingsView.h"
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioInputDevice.h"
+#include "dictation/AppState.h"
+#include "dictation/DictationCoordinator.h"
+#include "portal/SyntheticKeyboardPortal.h"
+#include "qt/DesktopSession.h"
+#include "qt/SyntheticKeyboardNull.h"
+#include "settings/AppSettings.h"
+#include "system/GlobalHotkeyService.h"
+#include "wayland/SyntheticKeyboardWtype.h"
+#include "x11/X11Session.h"
+
+#include <QApplication>
+#include <QTabWidget>
 
 namespace murmelo {
+namespace {
+
+// The device list is read synchronously for now; wrapped so the readiness model awaits it alike.
+QCoro::Task<QList<AudioInputDevice>> inputDevicesOf(AudioInputBackend& engine) {
+    co_return AudioInputDevice::availableDevices(engine);
+}
+
+bool isNoServiceProblem(const QString& problem) {
+    for (qint32 status : {HotkeyBackend::statusNoShortcutService, HotkeyBackend::statusNoDisplay})
+        if (problem == GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status).description()) return true;
+    return false;
+}
+
+} // namespace
 
 MurmeloRoot::MurmeloRoot(AppBackends backends, QObject* parent)
     : QObject(parent)
+    , m_keyboard(backends.keyboard.get())
+    , m_secrets(backends.secrets)
     , m_container(std::make_unique<AppContainer>(std::move(backends))) {
+    // A failure at start-up has been shown as the error phase already; later ones arrive by signal.
+    if (m_container->state().phase().is(DictationPhase::Kind::error))
+        m_hotkeyProblem = m_container->state().phase().message();
+    connect(&m_container->hotkey(), &GlobalHotkeyService::registrationFailed, this,
+            [this](const QString& message) { m_hotkeyProblem = message; });
+    // Connected after the container's own handler: by now the change is registered, or refused.
+    connect(&m_container->settings(), &AppSettings::hotkeyPresetChanged, this, [this](HotkeyPreset preset) {
+        if (m_container->hotkey().hasHotkey() && m_container->activeHotkeyPreset() == preset) m_hotkeyProblem.clear();
+    });
+    m_readiness = std::make_unique<SystemReadiness>(readinessProbes());
+
     MenuActions actions;
     QPointer<DictationCoordinator> coordinator(&m_container->coordinator());
     actions.toggleDictation = [coordinator] {
@@ -24,7 +60,8 @@ MurmeloRoot::MurmeloRoot(AppBackends backends, QObject* parent)
     };
     actions.openSettings = [this] { openSettings(); };
     actions.quit = [] { QApplication::quit(); };
-    actions.syntheticInputAvailable = [this] { return m_container->canPostInput(); };
+    actions.automaticPasteAvailable = [this] { return m_container->canPostInput(); };
+    actions.openEnvironmentChecks = [this] { openEnvironmentChecks(); };
     m_tray = std::make_unique<TrayIcon>(m_container->state(), m_container->settings(), std::move(actions));
     m_tray->showWhenTrayAvailable();
 }
@@ -34,14 +71,63 @@ MurmeloRoot::~MurmeloRoot() = default;
 void MurmeloRoot::openSettings() {
     if (!m_settingsWindow) {
         AppContainer& c = *m_container;
-        m_settingsWindow = std::make_unique<SettingsView>(
-            c.settings(), c.credentials(), c.dictionary(), c.history(), c.pasteboard(), c.launchAtLogin(),
-            [&c] { return AudioInputDevice::availableDevices(c.audioCapture().engine()); },
-            [&c] { return c.canPostInput(); });
+        m_settingsWindow = std::make_unique<SettingsView>(c.settings(), c.credentials(), c.dictionary(),
+                                                          c.history(), c.pasteboard(), c.launchAtLogin(),
+                                                          *m_readiness);
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
     m_settingsWindow->activateWindow();
+}
+
+void MurmeloRoot::openEnvironmentChecks() {
+    openSettings();
+    m_settingsWindow->tabs()->setCurrentIndex(0);
+}
+
+ReadinessProbes MurmeloRoot::readinessProbes() {
+    ReadinessProbes probes;
+    probes.inputDevices = [this] { return inputDevicesOf(m_container->audioCapture().engine()); };
+    probes.selectedMicrophoneUid = [this] { return m_container->settings().selectedMicrophoneUID(); };
+    probes.paste = [this] { return pasteAvailability(); };
+    probes.hotkey = [this] { return hotkeyFacts(); };
+    probes.keyring = [secrets = m_secrets] { return secrets->serviceStatus(); };
+    return probes;
+}
+
+PasteAvailability MurmeloRoot::pasteAvailability() const {
+    const DesktopSession::Protocol protocol = DesktopSession::protocol();
+    const bool x11 = protocol == DesktopSession::Protocol::x11;
+    if (x11 && !X11Session::isAvailable()) return PasteAvailability::noDisplay;
+    if (dynamic_cast<const SyntheticKeyboardNull*>(m_keyboard))
+        return protocol == DesktopSession::Protocol::wayland ? PasteAvailability::noVirtualKeyboard
+                                                              : PasteAvailability::noDisplay;
+    if (dynamic_cast<const SyntheticKeyboardWtype*>(m_keyboard)) return PasteAvailability::wtype;
+    if (const auto* portal = dynamic_cast<const SyntheticKeyboardPortal*>(m_keyboard)) {
+        switch (portal->state()) {
+        case SyntheticKeyboardPortal::State::starting:
+            return PasteAvailability::portalPending;
+        case SyntheticKeyboardPortal::State::started:
+            return PasteAvailability::portalKeyboard;
+        case SyntheticKeyboardPortal::State::refused:
+            return PasteAvailability::portalDeclined;
+        case SyntheticKeyboardPortal::State::closed:
+            return PasteAvailability::portalClosed;
+        }
+    }
+    // XTest, or a keyboard handed in from outside: as the session's own would be.
+    if (x11) return m_keyboard->isAvailable() ? PasteAvailability::xtest : PasteAvailability::noXTest;
+    return m_keyboard->isAvailable() ? PasteAvailability::wtype : PasteAvailability::noVirtualKeyboard;
+}
+
+HotkeyFacts MurmeloRoot::hotkeyFacts() const {
+    HotkeyFacts facts;
+    facts.registered = m_container->hotkey().hasHotkey();
+    facts.preset = m_container->activeHotkeyPreset();
+    facts.fellBack = m_hotkeyProblem == AppContainer::fallbackNotice;
+    facts.noShortcutService = isNoServiceProblem(m_hotkeyProblem);
+    facts.problem = m_hotkeyProblem;
+    return facts;
 }
 
 void MurmeloRoot::handleCommand(const QString& command) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppContainer.h"
+#include "system/SystemReadiness.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,6 +11,7 @@
 
 namespace murmelo {
 
+class SettingsView;
 class TrayIcon;
 
 // Owns the container for the life of the process and presents it: the tray icon with its panel,
@@ -25,13 +27,25 @@ public:
 
     // Opens the settings window, or brings it to the front.
     void openSettings();
+    // Opens it at the general tab, where the environment checks are.
+    void openEnvironmentChecks();
     // A request from a second start: "settings" or "toggle".
     void handleCommand(const QString& command);
 
 private:
+    ReadinessProbes readinessProbes();
+    PasteAvailability pasteAvailability() const;
+    HotkeyFacts hotkeyFacts() const;
+
+    // Kept from the back ends before the container takes them; it owns them for our lifetime.
+    SyntheticKeyboard* m_keyboard;
+    std::shared_ptr<SecretBackend> m_secrets;
     std::unique_ptr<AppContainer> m_container;
+    // Why the shortcut last failed, as the container told it through the error phase.
+    QString m_hotkeyProblem;
+    std::unique_ptr<SystemReadiness> m_readiness;
     std::unique_ptr<TrayIcon> m_tray;
-    std::unique_ptr<QWidget> m_settingsWindow;
+    std::unique_ptr<SettingsView> m_settingsWindow;
 };
 
 } // namespace murmelo

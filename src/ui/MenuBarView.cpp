@@ -106,18 +106,12 @@ MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions act
     divider->setFrameShadow(QFrame::Sunken);
     layout->addWidget(divider);
 
-    // Native applications need no microphone permission here, so there is no microphone button.
-    m_accessibility =
-        addButton(layout, QStringLiteral("accessibilityButton"), QStringLiteral("开启辅助功能权限…"));
-    m_accessibilityNote = new QLabel(noSyntheticInputNote);
-    m_accessibilityNote->setObjectName(QStringLiteral("accessibilityNote"));
-    m_accessibilityNote->setWordWrap(true);
-    makeSecondary(m_accessibilityNote, 11);
-    m_accessibilityNote->hide();
-    layout->addWidget(m_accessibilityNote);
-    connect(m_accessibility, &QPushButton::clicked, this, [this] {
-        m_accessibilityNote->show();
-        adjustSize();
+    // Only when something is wrong: the settings window tells what and what to do about it.
+    m_pasteUnavailable =
+        addButton(layout, QStringLiteral("pasteUnavailableButton"), QStringLiteral("自动粘贴不可用…"));
+    connect(m_pasteUnavailable, &QPushButton::clicked, this, [this] {
+        hide();
+        m_actions.openEnvironmentChecks();
     });
     auto* settingsButton = addButton(layout, QStringLiteral("settingsButton"), QStringLiteral("设置…"));
     connect(settingsButton, &QPushButton::clicked, this, [this] {
@@ -152,9 +146,7 @@ void MenuBarView::rebuild() {
     m_copy->setVisible(!m_state.finalText().isEmpty() || !m_state.rawTranscript().isEmpty());
     m_status->setText(m_state.statusDetail());
     m_status->setVisible(!m_state.statusDetail().isEmpty());
-    const bool canPaste = !m_actions.syntheticInputAvailable || m_actions.syntheticInputAvailable();
-    m_accessibility->setVisible(!canPaste);
-    if (canPaste) m_accessibilityNote->hide();
+    m_pasteUnavailable->setVisible(m_actions.automaticPasteAvailable && !m_actions.automaticPasteAvailable());
     adjustSize();
 }
 

@@ -18,11 +18,14 @@ struct MenuActions {
     std::function<void()> copyBestAvailableText;
     std::function<void()> openSettings;
     std::function<void()> quit;
-    // Whether synthetic input (automatic paste) works in this session; asked at each rebuild.
-    std::function<bool()> syntheticInputAvailable;
+    // Whether automatic paste works in this session; asked at each rebuild.
+    std::function<bool()> automaticPasteAvailable;
+    // Opens the settings window at the general tab, where the environment checks say why not.
+    std::function<void()> openEnvironmentChecks;
 };
 
-// The tray panel: phase and hotkey, mode picker, start/stop, copy, status, settings, quit.
+// The tray panel: phase and hotkey, mode picker, start/stop, copy, status, a way to why automatic
+// paste is unavailable (only then), settings, quit.
 class MenuBarView final : public QFrame {
     Q_OBJECT
 public:
@@ -46,8 +49,7 @@ private:
     QPushButton* m_startStop;
     QPushButton* m_copy;
     QLabel* m_status;
-    QPushButton* m_accessibility;
-    QLabel* m_accessibilityNote;
+    QPushButton* m_pasteUnavailable;
 };
 
 } // namespace murmelo

@@ -5,6 +5,7 @@
 #include "HistoryView.h"
 #include "PhasePresentation.h"
 #include "SettingsWidgets.h"
+#include "audio/AudioCaptureService.h"
 #include "common/Error.h"
 #include "settings/AppSettings.h"
 #include "system/LaunchAtLoginService.h"
@@ -45,6 +46,34 @@ QComboBox* picker(const char* name, QWidget* parent) {
     return result;
 }
 
+QString readinessName(ReadinessItem::Kind kind) {
+    switch (kind) {
+    case ReadinessItem::Kind::microphone:
+        return QStringLiteral("microphone");
+    case ReadinessItem::Kind::automaticPaste:
+        return QStringLiteral("automaticPaste");
+    case ReadinessItem::Kind::globalHotkey:
+        return QStringLiteral("globalHotkey");
+    case ReadinessItem::Kind::keyring:
+        return QStringLiteral("keyring");
+    }
+    return {};
+}
+
+QString symbolOf(ReadinessItem::State state) {
+    switch (state) {
+    case ReadinessItem::State::checking:
+        return QStringLiteral("ellipsis.circle");
+    case ReadinessItem::State::ok:
+        return QStringLiteral("checkmark.circle.fill");
+    case ReadinessItem::State::attention:
+        return QStringLiteral("exclamationmark.triangle.fill");
+    case ReadinessItem::State::unavailable:
+        return QStringLiteral("xmark.circle.fill");
+    }
+    return {};
+}
+
 QCheckBox* toggle(const QString& text, const char* name, QWidget* parent) {
     auto* result = new QCheckBox(text, parent);
     result->setObjectName(QLatin1String(name));
@@ -55,13 +84,11 @@ QCheckBox* toggle(const QString& text, const char* name, QWidget* parent) {
 
 SettingsView::SettingsView(AppSettings& settings, CredentialSettingsModel& credentials,
                            DictionaryStore& dictionary, HistoryViewModel& history, Pasteboard& pasteboard,
-                           LaunchAtLoginService& launchAtLogin, InputDeviceList inputDevices,
-                           SyntheticInputCheck syntheticInputAvailable, QWidget* parent)
+                           LaunchAtLoginService& launchAtLogin, SystemReadiness& readiness, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_settings(settings)
     , m_launchAtLogin(launchAtLogin)
-    , m_inputDevices(std::move(inputDevices))
-    , m_syntheticInputAvailable(std::move(syntheticInputAvailable)) {
+    , m_readiness(readiness) {
     setObjectName(QStringLiteral("settingsWindow"));
     setFixedSize(windowWidth, windowHeight);
 
@@ -99,7 +126,7 @@ SettingsView::SettingsView(AppSettings& settings, CredentialSettingsModel& crede
 QWidget* SettingsView::buildGeneralTab() {
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
-    // Tight enough that the whole tab, permissions included, fits the fixed window unscrolled.
+    // Tight enough that the whole tab, the environment checks included, fits the fixed window unscrolled.
     layout->setContentsMargins(8, 2, 8, 0);
     layout->setSpacing(4);
 
@@ -124,21 +151,28 @@ QWidget* SettingsView::buildGeneralTab() {
     fillPicker<HotkeyPreset>(m_hotkey);
     form->addRow(QStringLiteral("全局快捷键"), m_hotkey);
 
+    // Switches and their help share rows, so that the environment checks below fit unscrolled.
     m_mock = toggle(QStringLiteral("使用 Mock Provider"), "mockSwitch", group);
-    form->addRow(m_mock);
     auto* mockHelp =
         settingsui::caption(QStringLiteral("开启后无需 API 请求即可测试录音、状态机、整理和粘贴。"), group);
     mockHelp->setObjectName(QStringLiteral("mockHelp"));
-    form->addRow(mockHelp);
+    auto* mockRow = new QHBoxLayout;
+    mockRow->addWidget(m_mock);
+    mockRow->addWidget(mockHelp, 1);
+    form->addRow(mockRow);
 
     m_saveHistory = toggle(QStringLiteral("保存本地历史记录"), "saveHistorySwitch", group);
-    form->addRow(m_saveHistory);
-
     m_launchAtLoginSwitch = toggle(QStringLiteral("登录时启动"), "launchAtLoginSwitch", group);
-    form->addRow(m_launchAtLoginSwitch);
+    auto* switchesRow = new QHBoxLayout;
+    switchesRow->setSpacing(24);
+    switchesRow->addWidget(m_saveHistory);
+    switchesRow->addWidget(m_launchAtLoginSwitch);
+    // The result line follows its switch on the same row.
     m_launchAtLoginLine = settingsui::caption(QString(), group);
     m_launchAtLoginLine->setObjectName(QStringLiteral("launchAtLoginMessage"));
-    form->addRow(m_launchAtLoginLine);
+    switchesRow->addSpacing(-16);
+    switchesRow->addWidget(m_launchAtLoginLine, 1);
+    form->addRow(switchesRow);
 
     m_microphone = picker("microphonePicker", group);
     m_microphone->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -146,45 +180,54 @@ QWidget* SettingsView::buildGeneralTab() {
     form->addRow(QStringLiteral("麦克风"), m_microphone);
     layout->addWidget(group);
 
-    auto* permissions = new QGroupBox(QStringLiteral("系统权限"), content);
-    permissions->setObjectName(QStringLiteral("permissionsSection"));
-    auto* permissionsLayout = new QVBoxLayout(permissions);
-    permissionsLayout->setContentsMargins(10, 2, 10, 4);
-    permissionsLayout->setSpacing(2);
-
-    // A native application needs no microphone permission here: the row always reads authorized,
-    // and capture failures surface as capture errors.
-    auto* microphoneRow = new QHBoxLayout;
-    m_microphoneSymbol = settingsui::symbol(QStringLiteral("checkmark.circle.fill"), 16, permissions);
-    m_microphoneSymbol->setObjectName(QStringLiteral("microphoneSymbol"));
-    microphoneRow->addWidget(m_microphoneSymbol);
-    m_microphoneStatus = new QLabel(QStringLiteral("麦克风已授权"), permissions);
-    m_microphoneStatus->setObjectName(QStringLiteral("microphoneStatus"));
-    microphoneRow->addWidget(m_microphoneStatus);
-    microphoneRow->addStretch();
-    permissionsLayout->addLayout(microphoneRow);
-
-    auto* accessibilityRow = new QHBoxLayout;
-    m_accessibilitySymbol = settingsui::symbol(QStringLiteral("hand.raised.slash"), 16, permissions);
-    m_accessibilitySymbol->setObjectName(QStringLiteral("accessibilitySymbol"));
-    accessibilityRow->addWidget(m_accessibilitySymbol);
-    m_accessibilityStatus = new QLabel(permissions);
-    m_accessibilityStatus->setObjectName(QStringLiteral("accessibilityStatus"));
-    accessibilityRow->addWidget(m_accessibilityStatus);
-    accessibilityRow->addStretch();
-    m_accessibilityButton = new QPushButton(QStringLiteral("请求权限"), permissions);
-    m_accessibilityButton->setObjectName(QStringLiteral("accessibilityPermissionButton"));
-    accessibilityRow->addWidget(m_accessibilityButton);
-    permissionsLayout->addLayout(accessibilityRow);
-    m_accessibilityHint = settingsui::caption(noSyntheticInputNote, permissions);
-    m_accessibilityHint->setObjectName(QStringLiteral("accessibilityHint"));
-    m_accessibilityHint->hide();
-    permissionsLayout->addWidget(m_accessibilityHint);
-
-    auto* refresh = new QPushButton(QStringLiteral("刷新权限状态"), permissions);
-    refresh->setObjectName(QStringLiteral("refreshPermissionsButton"));
-    permissionsLayout->addWidget(refresh, 0, Qt::AlignLeft);
-    layout->addWidget(permissions);
+    // What decides whether dictation works on this desktop, each with what to do when it does not.
+    auto* environment = new QGroupBox(content);
+    environment->setObjectName(QStringLiteral("readinessSection"));
+    auto* environmentLayout = new QVBoxLayout(environment);
+    environmentLayout->setContentsMargins(10, 2, 10, 2);
+    environmentLayout->setSpacing(1);
+    // The title shares its row with the button, as a group title cannot hold one.
+    auto* header = new QHBoxLayout;
+    auto* title = new QLabel(QStringLiteral("运行环境"), environment);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    header->addWidget(title);
+    header->addStretch();
+    auto* recheck = new QPushButton(QStringLiteral("重新检测"), environment);
+    recheck->setObjectName(QStringLiteral("recheckButton"));
+    recheck->setFixedHeight(title->sizeHint().height() + 6);
+    header->addWidget(recheck);
+    environmentLayout->addLayout(header);
+    for (const ReadinessItem& item : m_readiness.items()) {
+        const QString name = readinessName(item.kind);
+        auto* line = new QHBoxLayout;
+        line->setSpacing(6);
+        ReadinessRow row;
+        row.symbol = settingsui::symbol(symbolOf(item.state), 16, environment);
+        row.symbol->setObjectName(name + QStringLiteral("Symbol"));
+        line->addWidget(row.symbol, 0, Qt::AlignTop);
+        row.status = new QLabel(environment);
+        row.status->setObjectName(name + QStringLiteral("Status"));
+        row.status->setTextFormat(Qt::PlainText);
+        row.status->setWordWrap(true);
+        line->addWidget(row.status, 1);
+        if (item.kind == ReadinessItem::Kind::microphone) {
+            // A link rather than a button: no taller than the line it sits on.
+            m_soundSettings = new QLabel(QStringLiteral("<a href=\"sound\">打开声音设置</a>"), environment);
+            m_soundSettings->setObjectName(QStringLiteral("soundSettingsLink"));
+            m_soundSettings->setTextFormat(Qt::RichText);
+            m_soundSettings->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+            line->addWidget(m_soundSettings, 0, Qt::AlignTop);
+        }
+        environmentLayout->addLayout(line);
+        row.advice = settingsui::caption(QString(), environment);
+        row.advice->setObjectName(name + QStringLiteral("Advice"));
+        row.advice->setContentsMargins(22, 0, 0, 0); // under the text, not the symbol
+        environmentLayout->addWidget(row.advice);
+        m_readinessRows.append(row);
+    }
+    layout->addWidget(environment);
     layout->addStretch();
 
     connect(m_inputMode, &QComboBox::currentIndexChanged, this,
@@ -199,13 +242,17 @@ QWidget* SettingsView::buildGeneralTab() {
     // Only the user's flip asks the login item; the displayed value follows the setting.
     connect(m_launchAtLoginSwitch, &QCheckBox::clicked, this, &SettingsView::updateLaunchAtLogin);
     connect(m_microphone, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0) m_settings.setSelectedMicrophoneUID(m_microphone->itemData(index).toString());
+        if (index < 0) return;
+        m_settings.setSelectedMicrophoneUID(m_microphone->itemData(index).toString());
+        m_readiness.reconsiderMicrophone();
     });
-    connect(m_accessibilityButton, &QPushButton::clicked, this, &SettingsView::explainAccessibility);
-    connect(refresh, &QPushButton::clicked, this, &SettingsView::refreshPermissions);
+    connect(m_soundSettings, &QLabel::linkActivated, this, [] { AudioCaptureService::openMicrophonePrivacySettings(); });
+    connect(recheck, &QPushButton::clicked, this, &SettingsView::refreshSystemChecks);
+    connect(&m_readiness, &SystemReadiness::changed, this, &SettingsView::showReadiness);
+    connect(&m_readiness, &SystemReadiness::inputDevicesChanged, this, &SettingsView::fillMicrophones);
 
     fillMicrophones();
-    showPermissions();
+    showReadiness();
 
     auto* tab = settingsui::scrolling(content, nullptr);
     tab->setObjectName(QStringLiteral("generalTab"));
@@ -214,17 +261,15 @@ QWidget* SettingsView::buildGeneralTab() {
 
 void SettingsView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous()) refreshPermissions();
+    if (!event->spontaneous()) refreshSystemChecks();
 }
 
-void SettingsView::refreshPermissions() {
-    m_accessibilityTrusted = m_syntheticInputAvailable ? m_syntheticInputAvailable() : false;
-    m_audioInputDevices = m_inputDevices ? m_inputDevices() : QList<AudioInputDevice>();
+void SettingsView::refreshSystemChecks() {
+    // The answers arrive one by one through `changed`; nothing here waits for them.
+    m_readiness.refresh();
     // The switch follows what changed outside since the last look (the autostart entry removed
     // by hand, say).
     m_settings.setLaunchAtLogin(m_launchAtLogin.isEnabled());
-    fillMicrophones();
-    showPermissions();
     syncGeneral();
 }
 
@@ -245,11 +290,6 @@ void SettingsView::updateLaunchAtLogin(bool enabled) {
         m_launchAtLoginMessage = m_settings.launchAtLogin() ? QStringLiteral("已启用登录时启动。")
                                                             : QStringLiteral("已关闭登录时启动。");
     syncGeneral();
-}
-
-void SettingsView::explainAccessibility() {
-    m_accessibilityHint->show();
-    refreshPermissions();
 }
 
 void SettingsView::syncGeneral() {
@@ -275,25 +315,26 @@ void SettingsView::fillMicrophones() {
     const QSignalBlocker quiet(m_microphone);
     m_microphone->clear();
     m_microphone->addItem(QStringLiteral("系统默认"), QString());
-    for (const AudioInputDevice& device : std::as_const(m_audioInputDevices))
+    for (const AudioInputDevice& device : m_readiness.inputDevices())
         m_microphone->addItem(device.name, device.uid);
     // A stored device that is not plugged in stays chosen: the picker shows no entry rather
     // than pretending another one is selected.
     m_microphone->setCurrentIndex(m_microphone->findData(m_settings.selectedMicrophoneUID()));
 }
 
-void SettingsView::showPermissions() {
-    const bool trusted = m_accessibilityTrusted;
-    m_accessibilitySymbol->setPixmap(
-        symbolIcon(trusted ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("hand.raised.slash"))
-            .pixmap(16, 16));
-    m_accessibilitySymbol->setProperty("symbol", trusted ? QStringLiteral("checkmark.circle.fill")
-                                                         : QStringLiteral("hand.raised.slash"));
-    m_microphoneSymbol->setProperty("symbol", QStringLiteral("checkmark.circle.fill"));
-    m_accessibilityStatus->setText(trusted ? QStringLiteral("辅助功能已授权")
-                                           : QStringLiteral("辅助功能未授权"));
-    m_accessibilityButton->setVisible(!trusted);
-    if (trusted) m_accessibilityHint->hide();
+void SettingsView::showReadiness() {
+    for (const ReadinessItem& item : m_readiness.items()) {
+        const ReadinessRow& row = m_readinessRows[int(item.kind)];
+        const QString symbol = symbolOf(item.state);
+        row.symbol->setPixmap(symbolIcon(symbol).pixmap(16, 16));
+        row.symbol->setProperty("symbol", symbol);
+        row.status->setText(ReadinessItem::title(item.kind) + QStringLiteral("：") + item.text);
+        row.advice->setText(item.advice);
+        row.advice->setVisible(!item.advice.isEmpty());
+    }
+    const ReadinessItem& microphone = m_readiness.item(ReadinessItem::Kind::microphone);
+    m_soundSettings->setVisible(microphone.state != ReadinessItem::State::ok &&
+                                microphone.state != ReadinessItem::State::checking);
 }
 
 } // namespace murmelo

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "audio/AudioInputDevice.h"
+#include "system/SystemReadiness.h"
 
 #include <QList>
 #include <QWidget>
-
-#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -23,29 +21,26 @@ class LaunchAtLoginService;
 class Pasteboard;
 
 // The settings window: 620 × 460, four tabs (常规, API, 词典, 历史). Every control writes through
-// at once; there is nothing to apply or cancel. Permissions, microphones and the login item are
-// read again each time the window is shown. Escape closes it.
+// at once; there is nothing to apply or cancel. What decides whether dictation works here (the
+// microphone, automatic paste, the global shortcut, the keyring), the microphones and the login
+// item are checked again each time the window is shown. Escape closes it.
 class SettingsView final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int windowWidth = 620;
     static constexpr int windowHeight = 460;
 
-    // The microphones to offer (normally AudioInputDevice::availableDevices over the audio back end).
-    using InputDeviceList = std::function<QList<AudioInputDevice>()>;
-    // Whether this session lets us post synthetic input (automatic paste).
-    using SyntheticInputCheck = std::function<bool()>;
-
-    // Everything given must outlive the window.
+    // Everything given must outlive the window. The microphone picker offers the devices that
+    // `readiness` found.
     SettingsView(AppSettings& settings, CredentialSettingsModel& credentials, DictionaryStore& dictionary,
                  HistoryViewModel& history, Pasteboard& pasteboard, LaunchAtLoginService& launchAtLogin,
-                 InputDeviceList inputDevices, SyntheticInputCheck syntheticInputAvailable,
-                 QWidget* parent = nullptr);
+                 SystemReadiness& readiness, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
 
-    // Reads the accessibility state, the microphones and the login item's real state again.
-    void refreshPermissions();
+    // Checks the environment and the microphones again (answers arrive later) and reads the login
+    // item's real state.
+    void refreshSystemChecks();
     // Turns the login item on or off, then shows the real state and a result line.
     void updateLaunchAtLogin(bool enabled);
 
@@ -56,16 +51,18 @@ private:
     QWidget* buildGeneralTab();
     void syncGeneral();
     void fillMicrophones();
-    void showPermissions();
-    void explainAccessibility();
+    void showReadiness();
+
+    struct ReadinessRow {
+        QLabel* symbol = nullptr;
+        QLabel* status = nullptr;
+        QLabel* advice = nullptr;
+    };
 
     AppSettings& m_settings;
     LaunchAtLoginService& m_launchAtLogin;
-    InputDeviceList m_inputDevices;
-    SyntheticInputCheck m_syntheticInputAvailable;
+    SystemReadiness& m_readiness;
 
-    bool m_accessibilityTrusted = false;
-    QList<AudioInputDevice> m_audioInputDevices;
     QString m_launchAtLoginMessage;
 
     QTabWidget* m_tabs;
@@ -78,12 +75,8 @@ private:
     QCheckBox* m_launchAtLoginSwitch = nullptr;
     QLabel* m_launchAtLoginLine = nullptr;
     QComboBox* m_microphone = nullptr;
-    QLabel* m_microphoneSymbol = nullptr;
-    QLabel* m_microphoneStatus = nullptr;
-    QLabel* m_accessibilitySymbol = nullptr;
-    QLabel* m_accessibilityStatus = nullptr;
-    QPushButton* m_accessibilityButton = nullptr;
-    QLabel* m_accessibilityHint = nullptr;
+    QList<ReadinessRow> m_readinessRows; // in the order of ReadinessItem::Kind
+    QLabel* m_soundSettings = nullptr;
 };
 
 } // namespace murmelo

@@ -14,6 +14,7 @@ public:
     bool reachable = true;  // false: lookups find nothing, as with a locked collection or no service
     qint32 storeStatus = 0; // non-zero: store fails with it and leaves the item as it was
     qint32 clearStatus = 0; // non-zero: clear fails with it
+    murmelo::SecretServiceStatus status = murmelo::SecretServiceStatus::reachable; // what serviceStatus() says
     int lookups = 0, stores = 0, clears = 0;
 
     std::optional<QByteArray> lookup(const QString& service, const QString& account) override {
@@ -31,4 +32,5 @@ public:
         if (clearStatus == 0) items.remove({service, account});
         return clearStatus;
     }
+    QCoro::Task<murmelo::SecretServiceStatus> serviceStatus() override { co_return status; }
 };

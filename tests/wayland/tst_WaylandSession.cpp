@@ -297,7 +297,7 @@ private slots:
         const QString murmelo = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo";
         m_windows.start(QProcessEnvironment::systemEnvironment(), root(), murmelo, {});
         QVERIFY(overlayShows(
-            "当前桌面不提供全局快捷键服务，请在系统设置中为命令 murmelo --toggle 绑定一个快捷键。"));
+            "当前桌面不提供全局快捷键服务，请在桌面的键盘设置中为命令 murmelo --toggle 绑定一个快捷键。"));
         QVERIFY(run(murmelo, {"--toggle"}));
         QVERIFY(overlayShows("正在录音"));
         QTest::qWait(800); // the user speaks

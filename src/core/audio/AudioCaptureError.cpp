@@ -11,7 +11,7 @@ QString AudioCaptureError::description() const {
     case Case::engineStartFailed:
         return QStringLiteral("无法启动麦克风：") + m_message;
     case Case::microphoneDenied:
-        return QStringLiteral("没有麦克风权限，请在系统设置中允许 Murmelo 使用麦克风。");
+        return QStringLiteral("无法使用麦克风，请在系统的声音设置中检查输入设备。");
     case Case::invalidInputFormat:
         return QStringLiteral("当前麦克风格式不可用。");
     }

@@ -1,11 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoroTask>
 #include <QString>
 
 #include <optional>
 
 namespace murmelo {
+
+// Whether the desktop's secret storage can serve us right now.
+enum class SecretServiceStatus {
+    reachable,    // the service answers and its default collection is unlocked (or not made yet)
+    locked,       // the service answers, but the default collection is locked
+    absent,       // no secret service on the session bus, or no session bus at all
+    unresponsive, // the service did not answer in time
+};
 
 // The desktop's secret storage as the keychain store needs it: one secret per (service, account).
 // Implementations bound every call in time, so that none hangs on a prompt or a silent service.
@@ -21,6 +30,9 @@ public:
     virtual qint32 store(const QString& service, const QString& account, const QByteArray& secret) = 0;
     // Removes the item. 0 on success, also when there was no item; otherwise a non-zero status.
     virtual qint32 clear(const QString& service, const QString& account) = 0;
+    // Asks the service how it stands, without prompting. Awaited: the answer comes over the bus,
+    // and the UI thread must not wait for it. Bounded in time like every other call.
+    virtual QCoro::Task<SecretServiceStatus> serviceStatus() = 0;
 };
 
 } // namespace murmelo

@@ -9,4 +9,5 @@ target_sources(murmelo_core PRIVATE
   system/LoginItemBackend.h
   system/LaunchAtLoginError.h system/LaunchAtLoginError.cpp
   system/LaunchAtLoginService.h system/LaunchAtLoginService.cpp
-  system/SoundCues.h system/SoundCues.cpp)
+  system/SoundCues.h system/SoundCues.cpp
+  system/SystemReadiness.h system/SystemReadiness.cpp)

@@ -1,14 +1,18 @@
 #include "secret/SecretBackendLibsecret.h"
 
+#include "common/Completion.h"
+
 // GLib names a struct field "signals", which Qt defines as a macro.
 #pragma push_macro("signals")
 #undef signals
 #include <libsecret/secret.h>
 
 #include <QFileInfo>
+#include <QTimer>
 #pragma pop_macro("signals")
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -113,6 +117,39 @@ bool sessionBusReachable() {
     return !runtime.isEmpty() && QFileInfo::exists(QString::fromLocal8Bit(runtime) + QStringLiteral("/bus"));
 }
 
+// One call of libsecret's asynchronous API, awaited by a coroutine. Its callback runs on the GLib
+// main context, which Qt's event dispatcher runs on this thread. GLib always calls back, also after
+// a cancellation, and the call holds the step until then, so a waiter that gave up leaves nothing
+// dangling.
+struct AsyncStep {
+    std::shared_ptr<Completion> finished = std::make_shared<Completion>();
+    GAsyncResult* result = nullptr;
+
+    AsyncStep() = default;
+    AsyncStep(const AsyncStep&) = delete;
+    AsyncStep& operator=(const AsyncStep&) = delete;
+    ~AsyncStep() {
+        if (result) g_object_unref(result);
+    }
+
+    static gpointer hold(const std::shared_ptr<AsyncStep>& step) { return new std::shared_ptr<AsyncStep>(step); }
+    static void ready(GObject*, GAsyncResult* result, gpointer data) {
+        const std::unique_ptr<std::shared_ptr<AsyncStep>> step(static_cast<std::shared_ptr<AsyncStep>*>(data));
+        (*step)->result = G_ASYNC_RESULT(g_object_ref(result));
+        (*step)->finished->complete();
+    }
+};
+
+SecretServiceStatus statusOfFailure(const GError* error, bool deadlinePassed) {
+    if (deadlinePassed || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
+        g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT))
+        return SecretServiceStatus::unresponsive;
+    // Service unknown, no owner, no bus: there is nobody to keep the keys.
+    return SecretServiceStatus::absent;
+}
+
 } // namespace
 
 SecretBackendLibsecret::SecretBackendLibsecret(Timeouts timeouts)
@@ -183,6 +220,58 @@ qint32 SecretBackendLibsecret::clear(const QString& service, const QString& acco
     }
     g_clear_error(&error);
     return status;
+}
+
+} // namespace murmelo
+
+namespace murmelo {
+
+QCoro::Task<SecretServiceStatus> SecretBackendLibsecret::serviceStatus() {
+    if (!sessionBusReachable()) co_return SecretServiceStatus::absent;
+    // Takes what it needs of `this` before the first wait and never touches it after one.
+    const std::chrono::milliseconds limit = m_timeouts.lookup;
+    const std::unique_ptr<GCancellable, decltype(&g_object_unref)> cancellable(g_cancellable_new(), &g_object_unref);
+    // Cancelling makes GLib call back at once; the extra second only bounds a callback that never comes.
+    const std::chrono::milliseconds bound = limit + std::chrono::seconds(1);
+    auto deadlinePassed = std::make_shared<bool>(false);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [gcancellable = cancellable.get(), deadlinePassed] {
+        *deadlinePassed = true;
+        g_cancellable_cancel(gcancellable);
+    });
+    deadline.start(limit);
+
+    auto serviceStep = std::make_shared<AsyncStep>();
+    secret_service_get(SECRET_SERVICE_NONE, cancellable.get(), &AsyncStep::ready, AsyncStep::hold(serviceStep));
+    if (!co_await Completion::wait(serviceStep->finished, bound)) co_return SecretServiceStatus::unresponsive;
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_finish(serviceStep->result, &error);
+    if (!service) {
+        const SecretServiceStatus status = statusOfFailure(error, *deadlinePassed);
+        g_clear_error(&error);
+        co_return status;
+    }
+    const std::unique_ptr<SecretService, decltype(&g_object_unref)> serviceHeld(service, &g_object_unref);
+
+    // The proxy exists whether or not anyone owns the name; asking for the default collection is
+    // the first real call, and it also tells whether that collection is locked.
+    auto aliasStep = std::make_shared<AsyncStep>();
+    secret_collection_for_alias(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable.get(),
+                                &AsyncStep::ready, AsyncStep::hold(aliasStep));
+    if (!co_await Completion::wait(aliasStep->finished, bound)) co_return SecretServiceStatus::unresponsive;
+    SecretCollection* collection = secret_collection_for_alias_finish(aliasStep->result, &error);
+    if (error) {
+        const SecretServiceStatus status = statusOfFailure(error, *deadlinePassed);
+        g_clear_error(&error);
+        if (collection) g_object_unref(collection);
+        co_return status;
+    }
+    // No default collection yet: the first save creates one.
+    if (!collection) co_return SecretServiceStatus::reachable;
+    const bool locked = secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    co_return locked ? SecretServiceStatus::locked : SecretServiceStatus::reachable;
 }
 
 } // namespace murmelo

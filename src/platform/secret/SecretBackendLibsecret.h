@@ -16,7 +16,7 @@ struct SecretCallTimeouts {
     std::chrono::milliseconds unresponsiveFor{60000};
 };
 
-// Secret Service items through libsecret's synchronous calls, schema "com.murmelo.credentials" with
+// Secret Service items through libsecret's synchronous calls (the status query is asynchronous), schema "com.murmelo.credentials" with
 // the attributes "service" and "account", stored in the default collection.
 //
 // Every call runs under a deadline that cancels it, so none hangs on an unanswered prompt or a
@@ -42,6 +42,8 @@ public:
     std::optional<QByteArray> lookup(const QString& service, const QString& account) override;
     qint32 store(const QString& service, const QString& account, const QByteArray& secret) override;
     qint32 clear(const QString& service, const QString& account) override;
+    // Through libsecret's asynchronous calls under the lookup limit; never prompts.
+    QCoro::Task<SecretServiceStatus> serviceStatus() override;
 
 private:
     Timeouts m_timeouts;

@@ -1,3 +1,4 @@
+#include "AsyncTest.h"
 #include "KeyringSession.h"
 #include "secret/SecretBackendLibsecret.h"
 
@@ -11,7 +12,7 @@ using namespace std::chrono_literals;
 static const QString service = QStringLiteral("com.murmelo.credentials"),
                      account = QStringLiteral("openai-api-key");
 
-// The Secret Service back end from a silent bus to a locked keyring, in slot order in one process:
+// The Secret Service back end and its status from a silent bus to a locked keyring, in slot order in one process:
 // GLib keeps the first session bus it reaches, so the silent bus comes first, then our private bus
 // without a Secret Service, which GNOME Keyring joins later.
 class SecretServiceTest : public QObject {
@@ -43,15 +44,18 @@ private slots:
         QCOMPARE(connections(), 0);
         QCOMPARE(backend.store(service, account, "sk"), SecretBackendLibsecret::timedOutStatus);
         QCOMPARE(backend.clear(service, account), SecretBackendLibsecret::timedOutStatus);
+        QCOMPARE(test::run(backend.serviceStatus()), SecretServiceStatus::unresponsive);
     }
 
     void aBusWithoutTheSecretServiceRefusesChanges() {
         QVERIFY(!m_backend.lookup(service, account));
         QCOMPARE(m_backend.store(service, account, "sk"), 2); // G_DBUS_ERROR_SERVICE_UNKNOWN
+        QCOMPARE(test::run(m_backend.serviceStatus()), SecretServiceStatus::absent);
     }
 
     void secretsReadBackByteForByteAsOneItemOtherClientsFind() {
         QVERIFY2(m_session->startKeyring(), qPrintable(m_session->errorString()));
+        QCOMPARE(test::run(m_backend.serviceStatus()), SecretServiceStatus::reachable);
         const QByteArray secret = QStringLiteral(" sk-proj 中文  密钥\u00a0end ").toUtf8();
         QCOMPARE(m_backend.store(service, account, "sk-first"), 0);
         QCOMPARE(m_backend.store(service, account, secret), 0);
@@ -68,6 +72,7 @@ private slots:
 
     void aLockedCollectionReadsAsMissingAndRefusesChanges() {
         QVERIFY(m_session->lockLoginCollection());
+        QCOMPARE(test::run(m_backend.serviceStatus()), SecretServiceStatus::locked);
         QVERIFY(!m_backend.lookup(service, account));
         QCOMPARE(m_backend.store(service, account, "sk-after-lock"), 2); // SECRET_ERROR_IS_LOCKED
         // A removal the keyring skipped must not be reported as done.

@@ -1,16 +1,18 @@
-// The global hotkey, the paste and the login item services over fakes, and the XDG autostart
-// entry in a private config home.
+// The global hotkey, the paste and the login item services over fakes, the environment checks, and
+// the XDG autostart entry in a private config home.
 #include "AsyncTest.h"
 #include "HotkeyBackendFake.h"
 #include "PasteboardFake.h"
 #include "SyntheticKeyboardFake.h"
 #include "TestEnvironment.h"
+#include "common/Completion.h"
 #include "system/GlobalHotkeyService.h"
 #include "dictation/AppState.h"
 #include "settings/AppSettings.h"
 #include "settings/UserDefaults.h"
 #include "system/LaunchAtLoginService.h"
 #include "system/SoundCues.h"
+#include "system/SystemReadiness.h"
 #include "system/TextInsertionService.h"
 #include "xdg/DesktopEntry.h"
 #include "xdg/LoginItemBackendXdg.h"
@@ -22,6 +24,7 @@
 #include <QTimer>
 
 #include <limits>
+#include <stdexcept>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -34,6 +37,13 @@ QString makeProgram(const QString& path, const QByteArray& script = "#!/bin/sh\n
     test::writeFile(path, script);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
+}
+
+// Answers after a turn of the event loop, or after `delay`; fails when there is no answer.
+template <typename T> QCoro::Task<T> answerLater(std::optional<T> answer, std::chrono::milliseconds delay = 1ms) {
+    co_await sleepFor(delay);
+    if (!answer) throw std::runtime_error("no answer");
+    co_return *answer;
 }
 
 } // namespace
@@ -133,6 +143,65 @@ private slots:
                              : *keyboard.pasted == PasteShortcut::controlShift ? "controlShift"
                                                                                : "control";
         QCOMPARE(QString(pasted), row["shortcut"].toString());
+    }
+
+    void readinessTellsEachFactsStateAndWhatToDoWhenItIsNotFine_data() {
+        test::rowsFromJson(QFINDTESTDATA("system/readiness_cases.json"));
+    }
+    void readinessTellsEachFactsStateAndWhatToDoWhenItIsNotFine() {
+        QFETCH(QJsonObject, row);
+        using Kind = ReadinessItem::Kind;
+        const QHash<QString, Kind> kinds{{"microphone", Kind::microphone},
+                                         {"automaticPaste", Kind::automaticPaste},
+                                         {"globalHotkey", Kind::globalHotkey},
+                                         {"keyring", Kind::keyring}};
+        const QHash<QString, PasteAvailability> pastes{
+            {"xtest", PasteAvailability::xtest},
+            {"wtype", PasteAvailability::wtype},
+            {"portalKeyboard", PasteAvailability::portalKeyboard},
+            {"portalPending", PasteAvailability::portalPending},
+            {"noDisplay", PasteAvailability::noDisplay},
+            {"noXTest", PasteAvailability::noXTest},
+            {"noVirtualKeyboard", PasteAvailability::noVirtualKeyboard},
+            {"portalDeclined", PasteAvailability::portalDeclined},
+            {"portalClosed", PasteAvailability::portalClosed}};
+        const QHash<QString, SecretServiceStatus> keyrings{{"reachable", SecretServiceStatus::reachable},
+                                                           {"locked", SecretServiceStatus::locked},
+                                                           {"absent", SecretServiceStatus::absent}};
+        std::optional<QList<AudioInputDevice>> devices;
+        if (!row["devicesFail"].toBool()) {
+            devices.emplace();
+            for (const QJsonValue& device : row["devices"].toArray())
+                devices->append({device[0].toString(), device[1].toString()});
+        }
+        const QJsonObject hotkey =
+            row.contains("hotkey") ? row["hotkey"].toObject() : QJsonObject{{"registered", true}};
+        HotkeyFacts facts;
+        facts.registered = hotkey["registered"].toBool();
+        facts.preset = fromRawValue<HotkeyPreset>(hotkey["preset"].toString()).value_or(HotkeyPreset::controlOptionSpace);
+        facts.fellBack = hotkey["fellBack"].toBool();
+        facts.noShortcutService = hotkey["noService"].toBool();
+        facts.problem = hotkey["problem"].toString();
+        // A keyring that never answers in time is told apart from one that says it is absent.
+        const bool silent = row["keyring"] == "silent";
+        const std::optional<SecretServiceStatus> status =
+            keyrings.value(row["keyring"].toString(), SecretServiceStatus::reachable);
+        SystemReadiness readiness(
+            {.inputDevices = [&] { return answerLater(devices); },
+             .selectedMicrophoneUid = [&] { return row["selected"].toString(); },
+             .paste = [&] { return pastes.value(row["paste"].toString(), PasteAvailability::xtest); },
+             .hotkey = [&] { return facts; },
+             .keyring = [&] { return answerLater(status, silent ? 300ms : 1ms); }},
+            30ms);
+        test::run(readiness.refresh());
+        const ReadinessItem& item = readiness.item(kinds.value(row["kind"].toString()));
+        const QStringList states{"checking", "ok", "attention", "unavailable"};
+        QCOMPARE(states.value(int(item.state)), row["state"].toString());
+        QCOMPARE(item.advice.isEmpty(), item.state == ReadinessItem::State::ok); // what to do, whenever not fine
+        QCOMPARE(item.advice.contains(SystemReadiness::clipboardFallback), row["clipboard"].toBool());
+        for (const QJsonValue& mention : row["mentions"].toArray())
+            QVERIFY2((item.text + item.advice).contains(mention.toString()), qPrintable(item.text + item.advice));
+        if (silent) QTest::qWait(300); // the late answer lands in a check that gave up
     }
 
     void serviceDestroyedWhileWaitingPostsNothing() {

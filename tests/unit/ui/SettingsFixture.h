@@ -6,6 +6,7 @@
 #include "SecretBackendFake.h"
 #include "SettingsView.h"
 #include "TestEnvironment.h"
+#include "common/Completion.h"
 #include "credentials/CredentialSettingsModel.h"
 #include "refinement/ProviderConfiguration.h"
 #include "settings/AppSettings.h"
@@ -14,6 +15,7 @@
 #include "stores/HistoryStore.h"
 #include "stores/HistoryViewModel.h"
 #include "system/LaunchAtLoginService.h"
+#include "system/SystemReadiness.h"
 
 #include <QNetworkAccessManager>
 #include <QTabWidget>
@@ -22,7 +24,7 @@
 namespace murmelo::test {
 
 // A settings window over real models and stores in a private folder, with fakes for the keyring,
-// the login item, the clipboard, the microphone list and the synthetic-input check. No API key
+// the login item and the clipboard, and environment checks that answer what the fields say. No API key
 // is in the environment, and the services' address is a closed port: nothing leaves the machine.
 struct SettingsFixture {
     TestEnvironment environment;
@@ -39,7 +41,19 @@ struct SettingsFixture {
     LoginItemBackendFake loginItem;
     LaunchAtLoginService launchAtLogin{loginItem};
     QList<AudioInputDevice> devices;
-    bool syntheticInput = true;
+    PasteAvailability paste = PasteAvailability::xtest;
+    HotkeyFacts hotkey = [] {
+        HotkeyFacts registered;
+        registered.registered = true;
+        return registered;
+    }();
+    SystemReadiness readiness{ReadinessProbes{
+        .inputDevices = [this]() { return answer(devices); },
+        .selectedMicrophoneUid = [this] { return settings.selectedMicrophoneUID(); },
+        .paste = [this] { return paste; },
+        .hotkey = [this] { return hotkey; },
+        .keyring = [this] { return keyring->serviceStatus(); },
+    }};
     std::unique_ptr<SettingsView> view;
 
     SettingsFixture() {
@@ -49,9 +63,13 @@ struct SettingsFixture {
             [](const char*) { return QStringLiteral("http://127.0.0.1:1"); }, [](const QString&) {});
         credentials =
             std::make_unique<CredentialSettingsModel>(KeychainStore(keyring), &network, configuration);
-        view = std::make_unique<SettingsView>(
-            settings, *credentials, dictionary, history, pasteboard, launchAtLogin,
-            [this] { return devices; }, [this] { return syntheticInput; });
+        view = std::make_unique<SettingsView>(settings, *credentials, dictionary, history, pasteboard,
+                                              launchAtLogin, readiness);
+    }
+    // Answers on the next turn of the event loop, as a real audio server would.
+    static QCoro::Task<QList<AudioInputDevice>> answer(QList<AudioInputDevice> devices) {
+        co_await sleepFor(std::chrono::milliseconds(1));
+        co_return devices;
     }
     template <typename T> T* find(const char* name) const {
         T* widget = view->findChild<T*>(QLatin1String(name));

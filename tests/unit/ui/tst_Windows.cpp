@@ -63,7 +63,7 @@ private slots:
         int toggles = 0;
         MenuBarView* open = nullptr;
         const MenuActions actions{[&] { toggles += open && open->isVisible() ? 100 : 1; }, [] {}, [] {}, [] {},
-                                  [] { return true; }};
+                                  [] { return true; }, [] {}};
         MenuBarView panel(state, f.settings, actions);
         open = &panel;
         panel.popUp(QRect());
@@ -159,25 +159,55 @@ private slots:
             QCOMPARE(f.find<QLabel>("launchAtLoginMessage")->text(), error.description());
     }
 
-    void refreshLooksAgainAndAnUnpluggedMicrophoneStaysChosen() {
+    // The checks are awaited: the window shows them pending, then each answer as it arrives.
+    void environmentChecksArriveAfterShowingRefreshOnTheButtonAndAnUnpluggedMicrophoneStaysChosen() {
         SettingsFixture f;
         auto* picker = f.find<QComboBox>("microphonePicker");
+        const auto symbol = [&f](const char* name) { return f.find<QLabel>(name)->property("symbol").toString(); };
         f.devices = {{"usb-2", "USB 2"}, {"usb-10", "USB 10"}};
-        f.syntheticInput = false;
+        f.paste = PasteAvailability::noXTest;
+        f.keyring->status = SecretServiceStatus::locked;
         f.view->show();
-        QVERIFY(f.shown("accessibilityPermissionButton"));
+        QCOMPARE(f.find<QLabel>("microphoneStatus")->text(), "麦克风：检测中…");
+        QCOMPARE(picker->count(), 1);
+        QTRY_COMPARE(picker->count(), 3);
+        QCOMPARE(symbol("automaticPasteSymbol"), "xmark.circle.fill");
+        QVERIFY(f.shown("automaticPasteAdvice"));
+        QCOMPARE(symbol("keyringSymbol"), "exclamationmark.triangle.fill");
+        QCOMPARE(symbol("microphoneSymbol"), "checkmark.circle.fill");
+        QVERIFY(!f.shown("soundSettingsLink"));
         picker->setCurrentIndex(2);
         QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-10"));
+        QVERIFY(f.find<QLabel>("microphoneStatus")->text().endsWith("USB 10"));
         picker->setCurrentIndex(0); // the system default
         QCOMPARE(f.settings.selectedMicrophoneUID(), QString());
 
         f.settings.setSelectedMicrophoneUID("usb-2");
         f.devices.clear();
-        f.syntheticInput = true;
-        f.find<QPushButton>("refreshPermissionsButton")->click();
-        QCOMPARE(picker->count(), 1);
+        f.paste = PasteAvailability::xtest;
+        f.find<QPushButton>("recheckButton")->click();
+        QTRY_COMPARE(picker->count(), 1);
         QCOMPARE(f.settings.selectedMicrophoneUID(), QStringLiteral("usb-2"));
-        QVERIFY(!f.shown("accessibilityPermissionButton"));
+        QCOMPARE(symbol("microphoneSymbol"), "xmark.circle.fill");
+        QVERIFY(f.shown("soundSettingsLink"));
+        QCOMPARE(symbol("automaticPasteSymbol"), "checkmark.circle.fill");
+        QVERIFY(!f.shown("automaticPasteAdvice"));
+
+        // The panel points there only while automatic paste is unavailable, and closes first.
+        AppState state;
+        bool canPaste = false;
+        int opened = 0;
+        MenuActions actions;
+        actions.automaticPasteAvailable = [&] { return canPaste; };
+        actions.openEnvironmentChecks = [&] { ++opened; };
+        MenuBarView panel(state, f.settings, actions);
+        panel.popUp(QRect());
+        panel.findChild<QPushButton*>("pasteUnavailableButton")->click();
+        QCOMPARE(opened, 1);
+        QVERIFY(!panel.isVisible());
+        canPaste = true;
+        panel.popUp(QRect());
+        QVERIFY(!panel.findChild<QPushButton*>("pasteUnavailableButton")->isVisible());
     }
 
     void keyFieldIsHiddenSavedTrimmedByItsButtonOnlyUnderItsKindDeletableAndItsTestAnswers_data() {
