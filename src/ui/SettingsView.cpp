@@ -161,10 +161,12 @@ QWidget* SettingsView::buildGeneralTab() {
     mockRow->addWidget(mockHelp, 1);
     form->addRow(mockRow);
 
+    m_soundCues = toggle(QStringLiteral("提示音"), "soundCuesSwitch", group);
     m_saveHistory = toggle(QStringLiteral("保存本地历史记录"), "saveHistorySwitch", group);
     m_launchAtLoginSwitch = toggle(QStringLiteral("登录时启动"), "launchAtLoginSwitch", group);
     auto* switchesRow = new QHBoxLayout;
     switchesRow->setSpacing(24);
+    switchesRow->addWidget(m_soundCues);
     switchesRow->addWidget(m_saveHistory);
     switchesRow->addWidget(m_launchAtLoginSwitch);
     // The result line follows its switch on the same row.
@@ -239,6 +241,7 @@ QWidget* SettingsView::buildGeneralTab() {
             [this] { m_settings.setHotkeyPreset(HotkeyPreset(m_hotkey->currentData().toInt())); });
     connect(m_mock, &QCheckBox::toggled, &m_settings, &AppSettings::setUseMockProviders);
     connect(m_saveHistory, &QCheckBox::toggled, &m_settings, &AppSettings::setSaveHistory);
+    connect(m_soundCues, &QCheckBox::toggled, &m_settings, &AppSettings::setSoundCues);
     // Only the user's flip asks the login item; the displayed value follows the setting.
     connect(m_launchAtLoginSwitch, &QCheckBox::clicked, this, &SettingsView::updateLaunchAtLogin);
     connect(m_microphone, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -301,6 +304,7 @@ void SettingsView::syncGeneral() {
                                 : QStringLiteral("使用独立 DeepSeek Key，默认采用非思考模式。"));
     for (auto [box, value] : {std::pair{m_mock, m_settings.useMockProviders()},
                               std::pair{m_saveHistory, m_settings.saveHistory()},
+                              std::pair{m_soundCues, m_settings.soundCues()},
                               std::pair{m_launchAtLoginSwitch, m_settings.launchAtLogin()}}) {
         const QSignalBlocker quiet(box);
         box->setChecked(value);

@@ -72,6 +72,7 @@ private:
     QComboBox* m_hotkey = nullptr;
     QCheckBox* m_mock = nullptr;
     QCheckBox* m_saveHistory = nullptr;
+    QCheckBox* m_soundCues = nullptr;
     QCheckBox* m_launchAtLoginSwitch = nullptr;
     QLabel* m_launchAtLoginLine = nullptr;
     QComboBox* m_microphone = nullptr;

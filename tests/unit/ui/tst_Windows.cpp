@@ -126,6 +126,7 @@ private slots:
         f.find<QComboBox>("inputModePicker")->setCurrentIndex(1);
         f.find<QComboBox>("refinementProviderPicker")->setCurrentIndex(1);
         f.find<QCheckBox>("saveHistorySwitch")->click();
+        f.find<QCheckBox>("soundCuesSwitch")->click();
         auto* model = f.find<QLineEdit>("openAIModelField"); // read by the connection test at its press
         model->selectAll();
         QTest::keyClicks(model, "m-2");
@@ -133,6 +134,7 @@ private slots:
         QCOMPARE(stored.string(AppSettings::inputModeKey), QStringLiteral("translateToEnglish"));
         QCOMPARE(f.settings.refinementProvider(), RefinementProviderKind::openAI);
         QCOMPARE(stored.value(AppSettings::saveHistoryKey), QJsonValue(true));
+        QCOMPARE(stored.value(AppSettings::soundCuesKey), QJsonValue(false));
         QCOMPARE(stored.string(AppSettings::openAIModelKey), QStringLiteral("m-2"));
         // Changes made elsewhere (the tray's mode picker) reach the control.
         f.settings.setInputMode(InputMode::smartDictation);
