@@ -9,6 +9,8 @@
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioInputDevice.h"
 
+#include <QCoroTask>
+
 namespace murmelo {
 
 MurmeloRoot::MurmeloRoot(AppBackends backends, QObject* parent)
@@ -36,7 +38,7 @@ void MurmeloRoot::openSettings() {
         AppContainer& c = *m_container;
         m_settingsWindow = std::make_unique<SettingsView>(
             c.settings(), c.credentials(), c.dictionary(), c.history(), c.pasteboard(), c.launchAtLogin(),
-            [&c] { return AudioInputDevice::availableDevices(c.audioCapture().engine()); },
+            [&c] { return QCoro::waitFor(AudioInputDevice::availableDevices(c.audioCapture().engine())); },
             [&c] { return c.canPostInput(); });
     }
     m_settingsWindow->show();
