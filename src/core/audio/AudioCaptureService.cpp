@@ -1,10 +1,10 @@
 #include "audio/AudioCaptureService.h"
 
 #include "audio/AudioCaptureError.h"
-#include "common/Error.h"
 #include "audio/AudioInputBackend.h"
 #include "audio/AudioInputDeviceSelector.h"
 #include "audio/PCM24kEncoder.h"
+#include "common/Error.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
