@@ -1,5 +1,6 @@
-// Capture start to first chunk, and the capture thread's CPU while recording, against a private
-// PulseAudio server whose virtual microphone is fed at real-time pace.
+// Capture start to first chunk, the longest stall of the main thread's event loop during a start
+// (with the audio server answering, and with it stuck), and the capture thread's CPU while
+// recording, against a private PulseAudio server whose virtual microphone is fed at real-time pace.
 //
 //   bench_audio_capture [starts=20] [record-seconds=10]
 #include "AsyncTest.h"
@@ -10,7 +11,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <time.h>
@@ -59,6 +62,37 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     return true;
 }
 
+// The longest gap between the turns of the main thread's event loop while `work` runs, with the
+// loop turning freely for 20 ms before and after, in milliseconds. A 1 ms timer marks the turns.
+double longestStall(const std::function<void()>& work) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed(), longest = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start();
+    const auto spin = [](int ms) {
+        QDeadlineTimer until(ms);
+        while (!until.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    };
+    spin(20);
+    longest = 0;
+    work();
+    spin(20);
+    return double(longest) / 1e6;
+}
+
+QCoro::Task<> startCapture(AudioCaptureService& service, AudioCapturing::ChunkHandler onChunk) {
+    return service.start(std::move(onChunk), {});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -91,7 +125,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < starts; ++i) {
         std::atomic<Clock::rep> first{0};
         const auto begin = Clock::now();
-        test::run(service.start([&first](QByteArray) {
+        test::run(startCapture(service, [&first](QByteArray) {
             Clock::rep none = 0;
             first.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
         }));
@@ -109,6 +143,31 @@ int main(int argc, char** argv) {
                 *std::min_element(latencies.begin(), latencies.end()),
                 *std::max_element(latencies.begin(), latencies.end()));
 
+    // The main thread's event loop while starts run: with the server answering, and with it stuck
+    // (stopped; it still accepts connections), where the start ends in the engine's time limit.
+    // The baseline: the same measure around no work at all, which shows the machine's own noise.
+    std::vector<double> stalls, idle;
+    for (int i = 0; i < starts; ++i) {
+        stalls.push_back(longestStall([&] { test::run(startCapture(service, [](QByteArray) {})); }));
+        service.stop();
+        idle.push_back(longestStall([] {}));
+    }
+    server.setStuck(true);
+    QString stuckOutcome;
+    const auto stuckBegin = Clock::now();
+    const double stuckStall =
+        longestStall([&] { stuckOutcome = test::failureOf(startCapture(service, [](QByteArray) {})); });
+    const double stuckSeconds = std::chrono::duration<double>(Clock::now() - stuckBegin).count();
+    server.setStuck(false);
+    service.stop();
+    std::printf("event-loop stall during capture start over %d starts: median %.1f ms, p95 %.1f ms, max %.1f ms; "
+                "idle loop: median %.1f ms, p95 %.1f ms\n",
+                starts, percentile(stalls, 0.5), percentile(stalls, 0.95),
+                *std::max_element(stalls.begin(), stalls.end()), percentile(idle, 0.5), percentile(idle, 0.95));
+    std::printf("event-loop stall during capture start with the server stuck: %.1f ms (start ended after %.2f s: "
+                "%s)\n",
+                stuckStall, stuckSeconds, stuckOutcome.isEmpty() ? "no error" : qPrintable(stuckOutcome));
+
     // CPU of the capture thread: its own CPU clock, read from inside the chunk handler.
     struct Sample {
         double cpu = 0;
@@ -118,7 +177,7 @@ int main(int argc, char** argv) {
     Sample firstSample, lastSample;
     int chunks = 0;
     const double processBefore = processCpuSeconds();
-    test::run(service.start([&](QByteArray) {
+    test::run(startCapture(service, [&](QByteArray) {
         const Sample now{threadCpuSeconds(), Clock::now()};
         std::lock_guard lock(mutex);
         if (chunks++ == 0) firstSample = now;

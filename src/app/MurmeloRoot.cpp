@@ -18,13 +18,10 @@
 #include <QApplication>
 #include <QTabWidget>
 
+#include <QCoroTask>
+
 namespace murmelo {
 namespace {
-
-// The device list is read synchronously for now; wrapped so the readiness model awaits it alike.
-QCoro::Task<QList<AudioInputDevice>> inputDevicesOf(AudioInputBackend& engine) {
-    co_return AudioInputDevice::availableDevices(engine);
-}
 
 bool isNoServiceProblem(const QString& problem) {
     for (qint32 status : {HotkeyBackend::statusNoShortcutService, HotkeyBackend::statusNoDisplay})
@@ -87,7 +84,7 @@ void MurmeloRoot::openEnvironmentChecks() {
 
 ReadinessProbes MurmeloRoot::readinessProbes() {
     ReadinessProbes probes;
-    probes.inputDevices = [this] { return inputDevicesOf(m_container->audioCapture().engine()); };
+    probes.inputDevices = [this] { return AudioInputDevice::availableDevices(m_container->audioCapture().engine()); };
     probes.selectedMicrophoneUid = [this] { return m_container->settings().selectedMicrophoneUID(); };
     probes.paste = [this] { return pasteAvailability(); };
     probes.hotkey = [this] { return hotkeyFacts(); };

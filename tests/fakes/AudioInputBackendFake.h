@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace murmelo {
 
@@ -37,34 +38,47 @@ public:
         return static_cast<bool>(m_tap);
     }
 
+    // Ends the open input as a vanished server or source would; false when none is open.
+    bool loseInput() {
+        if (!running) return false;
+        running = false;
+        if (auto lost = std::exchange(m_onLoss, nullptr)) lost();
+        return true;
+    }
+
     // --- AudioInputBackend
-    QList<AudioInputDevice> inputDevices() override { return devices; }
+    QCoro::Task<QList<AudioInputDevice>> inputDevices() override { co_return devices; }
     bool canChooseDevice() const override { return deviceChoiceSupported; }
-    AudioDeviceLookup lookUpDevice(const QString& uid) override {
+    QCoro::Task<AudioDeviceLookup> lookUpDevice(QString uid) override {
         const auto has = [&](const AudioInputDevice& device) { return device.uid == uid; };
-        return {lookupStatus, lookupStatus == 0 && std::ranges::any_of(devices, has)};
+        co_return AudioDeviceLookup{lookupStatus, lookupStatus == 0 && std::ranges::any_of(devices, has)};
     }
     qint32 setCurrentDevice(const QString& uid) override {
         if (setDeviceStatus == 0) currentDevice = uid;
         return setDeviceStatus;
     }
-    AudioInputFormat inputFormat() override { return format; }
+    QCoro::Task<AudioInputFormat> inputFormat() override { co_return format; }
     void installTap(int bufferFrames, const AudioInputFormat&, Tap tap) override {
         std::lock_guard lock(m_tapMutex);
         tapBufferFrames = bufferFrames;
         m_tap = std::move(tap);
     }
     void removeTap() override { installTap(tapBufferFrames, format, nullptr); }
-    bool start(QString* errorMessage) override {
-        if (startFailure && errorMessage) *errorMessage = *startFailure;
-        return running = !startFailure;
+    QCoro::Task<std::optional<QString>> start(LossHandler onLoss) override {
+        running = !startFailure;
+        if (running) m_onLoss = std::move(onLoss);
+        co_return startFailure;
     }
-    void stop() override { running = false; }
+    void stop() override {
+        running = false;
+        m_onLoss = nullptr;
+    }
     void reset() override { currentDevice.clear(); }
 
 private:
     mutable std::mutex m_tapMutex;
     Tap m_tap;
+    LossHandler m_onLoss;
 };
 
 } // namespace murmelo

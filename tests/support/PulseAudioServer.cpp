@@ -57,6 +57,10 @@ void PulseAudioServer::kill() {
     m_daemon->waitForFinished(10000);
 }
 
+void PulseAudioServer::setStuck(bool stuck) {
+    if (m_daemon && m_daemon->processId() > 0) ::kill(pid_t(m_daemon->processId()), stuck ? SIGSTOP : SIGCONT);
+}
+
 bool MicrophoneFeeder::play(std::vector<float> frames, bool repeat) {
     stop();
     ::signal(SIGPIPE, SIG_IGN); // a server that dies while we write must not take the test with it

@@ -40,6 +40,9 @@ public:
     }
     // Kills the server with SIGKILL, as a crash would, and waits for it to be gone.
     void kill();
+    // Stops the server with SIGSTOP, so that it accepts connections but answers nothing (a stuck
+    // server), or lets it go on with SIGCONT.
+    void setStuck(bool stuck);
 
 private:
     QTemporaryDir m_root{QDir::tempPath() + "/murmelo-pulse-XXXXXX"}; // short: it holds the socket

@@ -14,6 +14,8 @@ QString AudioCaptureError::description() const {
         return QStringLiteral("无法使用麦克风，请在系统的声音设置中检查输入设备。");
     case Case::invalidInputFormat:
         return QStringLiteral("当前麦克风格式不可用。");
+    case Case::microphoneLost: // before anything was heard
+        return QStringLiteral("麦克风已断开，录音已停止。");
     }
     return {};
 }

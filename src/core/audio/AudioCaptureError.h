@@ -6,7 +6,7 @@ namespace murmelo {
 
 class AudioCaptureError final : public Error {
 public:
-    enum class Case { engineStartFailed, microphoneDenied, invalidInputFormat };
+    enum class Case { engineStartFailed, microphoneDenied, invalidInputFormat, microphoneLost };
     // `message` is the payload of `engineStartFailed` only: the audio server's own words.
     explicit AudioCaptureError(Case kind, QString message = {});
     Case kind() const { return m_case; }

@@ -4,6 +4,7 @@
 #include "audio/AudioInputBackend.h"
 #include "audio/AudioInputDeviceSelector.h"
 #include "audio/PCM24kEncoder.h"
+#include "common/Error.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -21,27 +22,49 @@ AudioCaptureService::~AudioCaptureService() {
     stop();
 }
 
-QCoro::Task<> AudioCaptureService::start(ChunkHandler onChunk) {
-    if (m_isRecording) co_return;
+QCoro::Task<> AudioCaptureService::start(ChunkHandler onChunk, LossHandler onLost) {
+    if (m_isRecording || m_starting) co_return;
+    const std::weak_ptr<int> alive = m_alive;
+    const quint64 recording = ++m_recording;
+    m_starting = true;
+    // After every wait: a stop() meanwhile has already put the engine back; this start just ends.
+    const auto checkNotStopped = [&] {
+        if (alive.expired() || m_recording != recording) throw CancellationError();
+    };
+    const auto fail = [&](auto error) {
+        m_starting = false;
+        throw error;
+    };
 
     const bool allowed = co_await m_requestAccess();
-    if (!allowed) throw AudioCaptureError(AudioCaptureError::Case::microphoneDenied);
-    // Another start may have finished while we waited; its handler stays in force.
-    if (m_isRecording) co_return;
-
-    AudioInputDeviceSelector::apply(m_selectedMicrophoneUID ? m_selectedMicrophoneUID() : QString(),
-                                    *m_engine);
+    checkNotStopped();
+    if (!allowed) fail(AudioCaptureError(AudioCaptureError::Case::microphoneDenied));
 
     // From here on a failure also forgets the device choice, so that a later start with the
     // system default does not keep recording from this device.
-    const AudioInputFormat format = m_engine->inputFormat();
+    const QString uid = m_selectedMicrophoneUID ? m_selectedMicrophoneUID() : QString();
+    std::exception_ptr choiceFailed;
+    try {
+        co_await AudioInputDeviceSelector::apply(uid, *m_engine);
+    } catch (...) {
+        choiceFailed = std::current_exception();
+    }
+    checkNotStopped();
+    if (choiceFailed) {
+        m_starting = false;
+        m_engine->reset();
+        std::rethrow_exception(choiceFailed);
+    }
+
+    const AudioInputFormat format = co_await m_engine->inputFormat();
+    checkNotStopped();
     if (!format.failure.isEmpty()) {
         m_engine->reset();
-        throw AudioCaptureError(AudioCaptureError::Case::engineStartFailed, format.failure);
+        fail(AudioCaptureError(AudioCaptureError::Case::engineStartFailed, format.failure));
     }
     if (!(format.sampleRate > 0) || format.channelCount <= 0) {
         m_engine->reset();
-        throw AudioCaptureError(AudioCaptureError::Case::invalidInputFormat);
+        fail(AudioCaptureError(AudioCaptureError::Case::invalidInputFormat));
     }
 
     m_engine->removeTap();
@@ -56,21 +79,39 @@ QCoro::Task<> AudioCaptureService::start(ChunkHandler onChunk) {
                              }
                          });
 
-    QString message;
-    if (!m_engine->start(&message)) {
+    // Named before the co_await: g++ 12 destroys a lambda temporary twice when the task does not
+    // suspend.
+    AudioInputBackend::LossHandler lost = [this, alive, recording] {
+        if (!alive.expired()) microphoneLost(recording);
+    };
+    const std::optional<QString> refused = co_await m_engine->start(std::move(lost));
+    checkNotStopped();
+    if (refused) {
         m_engine->removeTap();
         m_engine->reset();
-        throw AudioCaptureError(AudioCaptureError::Case::engineStartFailed, message);
+        fail(AudioCaptureError(AudioCaptureError::Case::engineStartFailed, *refused));
     }
+    m_starting = false;
+    m_onLost = std::move(onLost);
     m_isRecording = true;
 }
 
 void AudioCaptureService::stop() {
-    if (!m_isRecording) return;
+    const bool engaged = m_isRecording || m_starting;
+    ++m_recording; // a start under way ends, a late loss report is ignored
+    m_isRecording = m_starting = false;
+    m_onLost = nullptr;
+    if (!engaged) return;
     m_engine->removeTap();
     m_engine->stop();
     m_engine->reset();
-    m_isRecording = false;
+}
+
+void AudioCaptureService::microphoneLost(quint64 recording) {
+    if (!m_isRecording || recording != m_recording) return;
+    LossHandler onLost = std::move(m_onLost);
+    stop();
+    if (onLost) onLost();
 }
 
 QCoro::Task<bool> AudioCaptureService::requestMicrophoneAccess() {

@@ -8,10 +8,10 @@
 
 namespace murmelo {
 
-QList<AudioInputDevice> AudioInputDevice::availableDevices(AudioInputBackend& backend) {
-    QList<AudioInputDevice> devices = backend.inputDevices();
+QCoro::Task<QList<AudioInputDevice>> AudioInputDevice::availableDevices(AudioInputBackend& backend) {
+    QList<AudioInputDevice> devices = co_await backend.inputDevices();
     sortByName(devices);
-    return devices;
+    co_return devices;
 }
 
 void AudioInputDevice::sortByName(QList<AudioInputDevice>& devices) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
@@ -18,8 +19,8 @@ struct AudioInputDevice {
 
     // The microphones of `backend`, sorted by name the way a file manager sorts (numbers by value,
     // case ignored); devices whose names compare equal keep the server's order. Never fails: an
-    // unreachable server gives an empty list.
-    static QList<AudioInputDevice> availableDevices(AudioInputBackend& backend);
+    // unreachable server gives an empty list. `backend` must outlive the task.
+    static QCoro::Task<QList<AudioInputDevice>> availableDevices(AudioInputBackend& backend);
     // The sort used by availableDevices(), for lists that come from elsewhere.
     static void sortByName(QList<AudioInputDevice>& devices);
 };

@@ -5,18 +5,18 @@
 
 namespace murmelo::AudioInputDeviceSelector {
 
-void resolveDevice(const QString& uid, AudioInputBackend& backend) {
-    const AudioDeviceLookup lookup = backend.lookUpDevice(uid);
+QCoro::Task<> resolveDevice(QString uid, AudioInputBackend& backend) {
+    const AudioDeviceLookup lookup = co_await backend.lookUpDevice(uid);
     if (lookup.status != 0)
         throw AudioInputDeviceError(AudioInputDeviceError::Case::coreAudio, lookup.status);
     if (!lookup.found) throw AudioInputDeviceError(AudioInputDeviceError::Case::deviceNotFound);
 }
 
-void apply(const QString& uid, AudioInputBackend& backend) {
-    if (uid.isEmpty()) return;
+QCoro::Task<> apply(QString uid, AudioInputBackend& backend) {
+    if (uid.isEmpty()) co_return;
     if (!backend.canChooseDevice())
         throw AudioInputDeviceError(AudioInputDeviceError::Case::audioUnitUnavailable);
-    resolveDevice(uid, backend);
+    co_await resolveDevice(uid, backend);
     const qint32 status = backend.setCurrentDevice(uid);
     if (status != 0) throw AudioInputDeviceError(AudioInputDeviceError::Case::coreAudio, status);
 }

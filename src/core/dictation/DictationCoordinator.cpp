@@ -1,5 +1,6 @@
 #include "dictation/DictationCoordinator.h"
 
+#include "audio/AudioCaptureError.h"
 #include "audio/AudioCapturing.h"
 #include "dictation/AppState.h"
 #include "dictation/AudioChunkQueue.h"
@@ -14,6 +15,8 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <atomic>
+
 namespace murmelo {
 
 // The objects of one dictation. Coroutines that use them hold the session, so nothing is freed
@@ -27,6 +30,10 @@ struct DictationCoordinator::Session {
     std::exception_ptr sendError;
     bool sendStopped = false;
     bool recording = false; // from the microphone's start until stop is asked
+    // Set by the capture thread once a chunk came: a microphone lost after that still has audio to
+    // process.
+    std::shared_ptr<std::atomic<bool>> heard = std::make_shared<std::atomic<bool>>(false);
+    bool microphoneLost = false;
 };
 
 DictationCoordinator::DictationCoordinator(AppState& state, AppSettings& settings,
@@ -161,11 +168,15 @@ QCoro::Task<> DictationCoordinator::startDictation() {
 
     // The capture thread only pushes; it never waits for the network. (Lambdas are named before a
     // co_await: g++ 12 destroys a lambda temporary twice when the awaited task does not suspend.)
-    AudioCapturing::ChunkHandler pushChunk = [chunks = session->chunks](QByteArray chunk) {
+    AudioCapturing::ChunkHandler pushChunk = [chunks = session->chunks, heard = session->heard](QByteArray chunk) {
         chunks->push(std::move(chunk));
+        heard->store(true, std::memory_order_relaxed);
+    };
+    AudioCapturing::LossHandler lost = [self, dictation] {
+        if (self) self->microphoneLost(dictation);
     };
     try {
-        co_await m_audioCapture.start(std::move(pushChunk));
+        co_await m_audioCapture.start(std::move(pushChunk), std::move(lost));
     } catch (...) {
         failure = std::current_exception();
     }
@@ -185,6 +196,18 @@ QCoro::Task<> DictationCoordinator::finishFailedStart(QString message) {
     QPointer self(this);
     co_await cleanupAfterFailure(std::move(message));
     if (self) m_starting = false;
+}
+
+// The microphone went away while recording: the dictation ends there as if stopped, so what was
+// said before the loss is transcribed and inserted; with nothing heard it ends in an error.
+void DictationCoordinator::microphoneLost(quint64 dictation) {
+    if (!m_session || m_session->dictation != dictation || !m_session->recording) return;
+    if (!m_session->heard->load()) {
+        cleanupAfterFailure(AudioCaptureError(AudioCaptureError::Case::microphoneLost).description());
+        return;
+    }
+    m_session->microphoneLost = true;
+    stopDictation();
 }
 
 QCoro::Task<> DictationCoordinator::stopDictation() {
@@ -260,7 +283,11 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     m_state.transition(DictationPhase::inserting());
     const TextInsertionResult outcome = co_await m_textInsertion.insert(refined);
     if (!self) co_return;
-    m_state.setStatusDetail(statusFor(outcome));
+    if (session->microphoneLost)
+        m_state.setStatusDetail(statusMicrophoneLost +
+                                (outcome == TextInsertionResult::inserted ? QString() : statusFor(outcome)));
+    else
+        m_state.setStatusDetail(statusFor(outcome));
     m_state.transition(DictationPhase::success());
     const double latency =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - stopRequested).count();

@@ -44,6 +44,8 @@ public:
     static inline const QString statusCopiedOnly = QStringLiteral("无法自动粘贴，结果已保留在剪贴板");
     static inline const QString statusNotCopied =
         QStringLiteral("无法写入剪贴板，请在托盘面板中点击“复制最近结果”");
+    // Leads the status when the microphone went away while recording and what it heard was used.
+    static inline const QString statusMicrophoneLost = QStringLiteral("麦克风已断开，已处理断开前的录音。");
 
     DictationCoordinator(AppState& state, AppSettings& settings, DictionaryStore& dictionary,
                          HistoryStore& history, DictationProviderFactory& providers,
@@ -75,6 +77,7 @@ private:
     QCoro::Task<> stopDictation();
     QCoro::Task<> cleanupAfterFailure(QString message);
     QCoro::Task<> finishFailedStart(QString message);
+    void microphoneLost(quint64 dictation);
     static QCoro::Task<> sendChunks(std::shared_ptr<Session> session);
     static QString messageOf(std::exception_ptr error);
     static QString statusFor(TextInsertionResult outcome);

@@ -166,13 +166,13 @@ void checkCompletionState(Run& run) {
     run.pass(completionStateName);
 }
 
-void checkDeviceCatalog(Run& run) {
-    const QList<AudioInputDevice> devices = run.options.inputDevices();
+QCoro::Task<> checkDeviceCatalog(std::shared_ptr<Run> run) {
+    const QList<AudioInputDevice> devices = co_await run->options.inputDevices();
     QSet<QString> uids;
     for (const AudioInputDevice& device : devices)
         uids.insert(device.uid);
     requireThat(uids.size() == devices.size(), QStringLiteral("麦克风设备 UID 重复"));
-    run.pass(deviceCatalogName);
+    run->pass(deviceCatalogName);
 }
 
 QJsonObject outputText(const QString& text) {
@@ -257,7 +257,7 @@ QCoro::Task<> runChecks(std::shared_ptr<Run> run) {
     checkDictionary(*run);
     checkHotkeyPersistence(*run);
     checkCompletionState(*run);
-    checkDeviceCatalog(*run);
+    co_await checkDeviceCatalog(run);
     checkResponsesPayload(*run);
     checkMetrics(*run);
     co_await checkHistory(run);

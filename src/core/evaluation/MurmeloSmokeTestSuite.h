@@ -19,7 +19,7 @@ class AudioInputBackend;
 // What the self-check runs against. The defaults are the product's; tests replace them.
 struct SmokeTestOptions {
     // The device catalog of check 7.
-    std::function<QList<AudioInputDevice>()> inputDevices;
+    std::function<QCoro::Task<QList<AudioInputDevice>>()> inputDevices;
     // Opens a named defaults domain; nothing when it cannot be opened.
     std::function<std::unique_ptr<UserDefaults>(const QString& name)> openDefaultsDomain =
         &UserDefaults::named;

@@ -11,7 +11,8 @@ namespace murmelo {
 // the server, kept across recordings and re-established when the server went away; one record
 // stream per recording, in 32-bit float at the source's own rate and channels. The capture thread
 // is libpulse's threaded main loop: it gathers exactly `bufferFrames` frames and calls the tap there.
-// Every call waits for the server at most `timeout`.
+// Requests run on that loop and their answers come back to the main thread's event loop, so the
+// main thread never waits for the server; each wait for an answer gives up after `timeout`.
 class AudioInputBackendPulse final : public AudioInputBackend {
 public:
     struct Options {
@@ -27,14 +28,14 @@ public:
     AudioInputBackendPulse(const AudioInputBackendPulse&) = delete;
     AudioInputBackendPulse& operator=(const AudioInputBackendPulse&) = delete;
 
-    QList<AudioInputDevice> inputDevices() override;
+    QCoro::Task<QList<AudioInputDevice>> inputDevices() override;
     bool canChooseDevice() const override { return true; }
-    AudioDeviceLookup lookUpDevice(const QString& uid) override;
+    QCoro::Task<AudioDeviceLookup> lookUpDevice(QString uid) override;
     qint32 setCurrentDevice(const QString& uid) override;
-    AudioInputFormat inputFormat() override;
+    QCoro::Task<AudioInputFormat> inputFormat() override;
     void installTap(int bufferFrames, const AudioInputFormat& format, Tap tap) override;
     void removeTap() override;
-    bool start(QString* errorMessage) override;
+    QCoro::Task<std::optional<QString>> start(LossHandler onLoss) override;
     void stop() override;
     void reset() override;
 
@@ -43,7 +44,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::shared_ptr<Impl> d; // shared with the tasks still waiting for the server
 };
 
 } // namespace murmelo

@@ -26,8 +26,8 @@ struct Capture {
     AudioCaptureService service{std::unique_ptr<AudioInputBackend>(engine), [this] { return microphone; },
                                 [this]() -> QCoro::Task<bool> { co_return accessAllowed; }};
     Capture() { engine->devices = {{"usb-1", "USB 1"}, {"usb-2", "USB 2"}}; }
-    QString start(AudioCapturing::ChunkHandler handler = [](QByteArray) {}) {
-        return test::failureOf(service.start(std::move(handler)));
+    QString start(AudioCapturing::ChunkHandler handler = [](QByteArray) {}, AudioCapturing::LossHandler lost = {}) {
+        return test::failureOf(service.start(std::move(handler), std::move(lost)));
     }
 };
 

@@ -219,6 +219,31 @@ private slots:
         QCOMPARE(rig.pasteboard.string(), clipboard);
     }
 
+    // The microphone goes away while recording: what it heard is transcribed and inserted, and the
+    // status says so; with nothing heard the dictation ends in an error. Either way nothing hangs.
+    void lostMicrophoneEndsTheDictationWithWhatWasHeardAndSaysSo_data() {
+        QTest::addColumn<int>("chunks");
+        QTest::addColumn<QString>("message"); // the status detail on success, else the error
+        QTest::newRow("after speech") << 3 << QStringLiteral("麦克风已断开，已处理断开前的录音。");
+        QTest::newRow("before anything was heard") << 0 << QStringLiteral("麦克风已断开，录音已停止。");
+    }
+    void lostMicrophoneEndsTheDictationWithWhatWasHeardAndSaysSo() {
+        QFETCH(int, chunks);
+        QFETCH(QString, message);
+        Rig rig;
+        rig.coordinator->toggleDictation();
+        QVERIFY(rig.waitFor(DictationPhase::recording()));
+        QList<QByteArray> heard;
+        for (int i = 0; i < chunks; ++i)
+            rig.microphone.deliver(heard.emplace_back(QByteArray::number(i)));
+        rig.microphone.lose();
+        QVERIFY(rig.waitFor(chunks ? DictationPhase::success() : DictationPhase::error(message)));
+        QCOMPARE(rig.state.statusDetail(), chunks ? message : QString());
+        QCOMPARE(rig.keyboard.pastes, chunks ? 1 : 0);
+        QCOMPARE(rig.providers.sessions.first()->chunks, heard);
+        QVERIFY(rig.leftNothing());
+    }
+
     // Every fifth microphone start fails and a session takes a moment to cancel, so toggles also
     // land while a failed start is still cleaning up, and during a success's hold.
     // The container shows hotkey and portal failures at any time, also over a running dictation.
