@@ -11,6 +11,10 @@
 //                      minus the services' own time (the transcript is answered 400 ms after the
 //                      commit; the refinement at once); baseline: one key typed with XTest -> the
 //                      same window changing
+//   start_cue_to_first_chunk  the start cue's playback stream appearing on the audio server ->
+//                      the first audio frame arriving at the realtime service, signed: negative when
+//                      audio was already flowing when the cue began; baseline: one capture buffer
+//                      (1024 frames at 48 kHz), the least any capture needs before its first chunk
 // Usage: bench_app [starts=10] [idle_seconds=60] [dictations=15]
 // Prints one line per figure: name, median, p95, target, baseline, ratio.
 #include "FakeServices.h"
@@ -229,12 +233,33 @@ public:
         const int servicesMs = 400;
         m_services.script.realtime.delayMs = servicesMs;
 
+        // Playback streams on the private server, timed on the same clock as the frames: each cue
+        // is one stream.
+        QElapsedTimer epoch;
+        epoch.start();
+        std::vector<double> playbackStarts;
+        QProcess events;
+        QProcessEnvironment pulse = QProcessEnvironment::systemEnvironment();
+        pulse.insert("PULSE_SERVER", m_audio.address());
+        events.setProcessEnvironment(pulse);
+        QObject::connect(&events, &QProcess::readyReadStandardOutput, [&] {
+            while (events.canReadLine())
+                if (events.readLine().contains("'new' on sink-input"))
+                    playbackStarts.push_back(double(epoch.nsecsElapsed()) / 1e6);
+        });
+        events.start("pactl", {"subscribe"});
+        events.waitForStarted(3000);
+        QThread::msleep(300); // subscribed
+
         std::vector<double> samples;
         std::vector<double> stopToPaste;
+        std::vector<double> cueToChunk;
         for (int i = 0; i < dictations; ++i) {
             const int sessionsBefore = int(m_services.sessions.size());
+            const size_t streamsBefore = playbackStarts.size();
             QElapsedTimer clock;
             clock.start();
+            const double pressedAt = double(epoch.nsecsElapsed()) / 1e6;
             pressHotkey(connection);
             const bool chunk = test::waitUntil(
                 [&] {
@@ -245,6 +270,9 @@ public:
                 },
                 10s, 1ms);
             if (chunk) samples.push_back(double(clock.nsecsElapsed()) / 1e6);
+            const double chunkAt = pressedAt + (chunk ? samples.back() : 0);
+            if (chunk && test::waitUntil([&] { return playbackStarts.size() > streamsBefore; }, 2s, 1ms))
+                cueToChunk.push_back(chunkAt - playbackStarts[streamsBefore]);
             QThread::msleep(300);
             const int changesBefore = pasteTarget.changes();
             QElapsedTimer stopClock;
@@ -255,6 +283,8 @@ public:
             test::waitUntil([&] { return overlayShows(QString()); }, 15s, 50ms); // back to idle
         }
         stop(app);
+        events.kill();
+        events.waitForFinished(3000);
 
         std::vector<double> typed;
         for (int i = 0; i < dictations; ++i) {
@@ -296,6 +326,11 @@ public:
              "p95 < 80 ms", percentile(baseline, 0.5));
         if (stopToPaste.size() != size_t(dictations))
             std::fprintf(stderr, "only %zu of %d dictations were pasted\n", stopToPaste.size(), dictations);
+        if (cueToChunk.size() != samples.size())
+            std::fprintf(stderr, "only %zu of %zu dictations played a start cue\n", cueToChunk.size(),
+                         samples.size());
+        line("start_cue_to_first_chunk", percentile(cueToChunk, 0.5), percentile(cueToChunk, 0.95), "ms",
+             "< 100 ms", 1024.0 / 48.0);
         line("stop_to_paste", percentile(stopToPaste, 0.5), percentile(stopToPaste, 0.95), "ms", "< 1000 ms",
              percentile(typed, 0.5));
     }

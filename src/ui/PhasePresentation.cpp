@@ -25,6 +25,8 @@ PhasePresentation PhasePresentation::of(const DictationPhase& phase) {
         return {QStringLiteral("text.cursor"), QStringLiteral("正在写入")};
     case Kind::success:
         return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("已完成")};
+    case Kind::cancelled:
+        return {QStringLiteral("xmark.circle.fill"), QStringLiteral("已取消")};
     case Kind::error:
         return {QStringLiteral("exclamationmark.triangle.fill"), phase.message()};
     }

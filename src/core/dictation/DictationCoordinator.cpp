@@ -34,6 +34,8 @@ struct DictationCoordinator::Session {
     // process.
     std::shared_ptr<std::atomic<bool>> heard = std::make_shared<std::atomic<bool>>(false);
     bool microphoneLost = false;
+    bool cancelled = false;
+    bool inserting = false; // too late to cancel: the text is on its way to the application
 };
 
 DictationCoordinator::DictationCoordinator(AppState& state, AppSettings& settings,
@@ -68,6 +70,13 @@ void DictationCoordinator::toggleDictation() {
         } else if (m_session->recording) {
             stopDictation();
         } // else it is being processed; the toggle has nothing to do
+    });
+}
+
+void DictationCoordinator::cancelDictation() {
+    QTimer::singleShot(0, this, [this] {
+        if (m_starting || !m_session || m_session->cancelled || m_session->inserting) return;
+        cancelSession(m_session);
     });
 }
 
@@ -224,7 +233,7 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     if (session && session->sendDone) {
         // The remaining chunks go out first; a provider that stops taking them must not hang us.
         const bool drained = co_await Completion::wait(session->sendDone, m_timing.finish);
-        if (!self) co_return;
+        if (!self || session->cancelled) co_return;
         if (!drained) {
             co_await cleanupAfterFailure(
                 DictationCoordinatorError(DictationCoordinatorError::Case::timedOut).description());
@@ -253,7 +262,7 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self) co_return;
+    if (!self || session->cancelled) co_return;
     if (failure) {
         co_await cleanupAfterFailure(messageOf(failure));
         co_return;
@@ -273,12 +282,13 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self) co_return;
+    if (!self || session->cancelled) co_return;
     if (failure) {
         co_await cleanupAfterFailure(messageOf(failure));
         co_return;
     }
 
+    session->inserting = true;
     m_state.setFinalText(refined);
     m_state.transition(DictationPhase::inserting());
     const TextInsertionResult outcome = co_await m_textInsertion.insert(refined);
@@ -307,15 +317,50 @@ QCoro::Task<> DictationCoordinator::stopDictation() {
     if (m_session == session) m_session.reset();
     session.reset(); // this dictation's providers go now, not after the hold
     emit dictationEnded();
+    co_await holdThenIdle(m_timing.successHold, dictation, DictationPhase::Kind::success);
+}
 
+QCoro::Task<> DictationCoordinator::holdThenIdle(std::chrono::milliseconds hold, quint64 dictation,
+                                                 DictationPhase::Kind shown) {
+    QPointer self(this);
     try {
-        co_await sleepFor(m_timing.successHold, &m_holds);
+        co_await sleepFor(hold, &m_holds);
     } catch (const CancellationError&) {
         co_return; // a new dictation began during the hold: it owns the state now
     }
     if (!self) co_return;
-    // Only the dictation that succeeded is sent back to idle, and only while it still shows success.
-    if (m_dictation == dictation && m_state.phase().is(DictationPhase::Kind::success)) m_state.reset();
+    // Only the dictation that ended is sent back to idle, and only while it still shows its end.
+    if (m_dictation == dictation && m_state.phase().is(shown)) m_state.reset();
+}
+
+// The microphone closes and the session goes without a commit; a refinement in flight is
+// cancelled; the stop, where one runs, sees the flag after its wait and leaves the rest undone.
+QCoro::Task<> DictationCoordinator::cancelSession(std::shared_ptr<Session> session) {
+    QPointer self(this);
+    session->cancelled = true;
+    session->recording = false;
+    session->sendStopped = true;
+    m_audioCapture.stop();
+    if (session->chunks) session->chunks->finish();
+    // Nothing of this dictation may be offered for copying afterwards.
+    m_state.setPartialTranscript({});
+    m_state.setRawTranscript({});
+    m_state.setFinalText({});
+    m_state.transition(DictationPhase::cancelled());
+    if (session->refinement) session->refinement->cancel();
+    if (session->transcription) {
+        co_await session->transcription->cancel();
+        if (!self) co_return;
+    }
+    if (session->sendDone) {
+        co_await Completion::wait(session->sendDone, m_timing.cancelGrace);
+        if (!self) co_return;
+    }
+    const quint64 dictation = session->dictation;
+    if (m_session == session) m_session.reset();
+    session.reset();
+    emit dictationEnded();
+    co_await holdThenIdle(m_timing.cancelledHold, dictation, DictationPhase::Kind::cancelled);
 }
 
 QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {

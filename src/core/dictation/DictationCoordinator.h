@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Completion.h"
+#include "dictation/DictationPhase.h"
 #include "dictation/DictationProviderFactory.h"
 #include "system/TextInsertionResult.h"
 
@@ -28,6 +29,7 @@ struct DictationTiming {
     std::chrono::milliseconds refinement{20000}; // waiting for the refined text
     std::chrono::milliseconds successHold{1500}; // success shows this long before idle
     std::chrono::milliseconds cancelGrace{5000}; // how long a cancelled provider may take to react
+    std::chrono::milliseconds cancelledHold{800}; // "已取消" shows this long before idle
 };
 
 // Runs one dictation from the first hotkey press to the text pasted into the focused application:
@@ -56,6 +58,9 @@ public:
     // Returns at once; when its turn on the event loop comes it starts a dictation, stops the one
     // recording, or does nothing while one is starting or being processed.
     void toggleDictation();
+    // Returns at once; then cancels the dictation that records, transcribes or refines: nothing of
+    // it is committed, pasted, copied or saved. Does nothing while one starts or is being inserted.
+    void cancelDictation();
     // Puts the final text, else the raw transcript, on the clipboard; nothing when both are empty.
     void copyBestAvailableText();
 
@@ -76,6 +81,8 @@ private:
     QCoro::Task<> startDictation();
     QCoro::Task<> stopDictation();
     QCoro::Task<> cleanupAfterFailure(QString message);
+    QCoro::Task<> cancelSession(std::shared_ptr<Session> session);
+    QCoro::Task<> holdThenIdle(std::chrono::milliseconds hold, quint64 dictation, DictationPhase::Kind shown);
     QCoro::Task<> finishFailedStart(QString message);
     void microphoneLost(quint64 dictation);
     static QCoro::Task<> sendChunks(std::shared_ptr<Session> session);

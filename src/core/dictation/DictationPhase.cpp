@@ -16,6 +16,8 @@ QString debugName(const DictationPhase& phase) {
         return QStringLiteral("inserting");
     case DictationPhase::Kind::success:
         return QStringLiteral("success");
+    case DictationPhase::Kind::cancelled:
+        return QStringLiteral("cancelled");
     case DictationPhase::Kind::error:
         return QStringLiteral("error(%1)").arg(phase.message());
     }

@@ -8,7 +8,7 @@ namespace murmelo {
 // The phase of the current dictation. Equal when the case is equal and, for `error`, the message.
 class DictationPhase {
 public:
-    enum class Kind { idle, recording, transcribing, refining, inserting, success, error };
+    enum class Kind { idle, recording, transcribing, refining, inserting, success, cancelled, error };
 
     DictationPhase() = default;
     static DictationPhase idle() { return DictationPhase(Kind::idle); }
@@ -17,6 +17,7 @@ public:
     static DictationPhase refining() { return DictationPhase(Kind::refining); }
     static DictationPhase inserting() { return DictationPhase(Kind::inserting); }
     static DictationPhase success() { return DictationPhase(Kind::success); }
+    static DictationPhase cancelled() { return DictationPhase(Kind::cancelled); }
     static DictationPhase error(QString message) { return DictationPhase(Kind::error, std::move(message)); }
 
     Kind kind() const { return m_kind; }

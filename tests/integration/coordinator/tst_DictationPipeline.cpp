@@ -69,6 +69,15 @@ private slots:
             return QTest::qWaitFor([&] { return rig.state.phase() == phase; }, 15000);
         };
 
+        // Cancelled rows: cancel instead of stopping, or once the stop has reached that phase.
+        const QString cancelIn = row["cancelIn"].toString();
+        const auto cancelInPhase = [&](const char* phase, const DictationPhase& reached) {
+            if (cancelIn != phase) return;
+            QVERIFY(reaches(reached));
+            // A refinement is cancelled once its request is with the service.
+            if (row.contains("refinedAt")) QVERIFY(QTest::qWaitFor([&] { return !server.requests.isEmpty(); }, 5000));
+            rig.coordinator.cancelDictation();
+        };
         rig.coordinator.toggleDictation();
         const bool records = row["records"].toBool(true);
         if (records) {
@@ -89,12 +98,22 @@ private slots:
             if (!partial.isEmpty())
                 QVERIFY(QTest::qWaitFor([&] { return rig.state.partialTranscript() == partial; }, 10000));
             QCOMPARE(rig.state.phase(), DictationPhase::recording()); // only the user ends a recording
-            rig.coordinator.toggleDictation();
+            if (cancelIn == "recording")
+                rig.coordinator.cancelDictation();
+            else
+                rig.coordinator.toggleDictation();
         }
-        const DictationPhase end = row.contains("error")
+        cancelInPhase("transcribing", DictationPhase::transcribing());
+        cancelInPhase("refining", DictationPhase::refining());
+        const DictationPhase end = !cancelIn.isEmpty() ? DictationPhase::cancelled()
+                                   : row.contains("error")
                                        ? DictationPhase::error(messageOf(row["error"].toObject()))
                                        : DictationPhase::success();
         QVERIFY2(reaches(end), qPrintable(rig.state.phase().message()));
+        if (!cancelIn.isEmpty()) {
+            QVERIFY(reaches(DictationPhase::idle())); // "已取消" does not stay
+            rig.coordinator.copyBestAvailableText();  // nothing of it is left to copy either
+        }
 
         QCOMPARE(microphone.starts, records ? 1 : 0);
         if (!records) QVERIFY(server.sessions.isEmpty());
@@ -110,6 +129,12 @@ private slots:
         for (const fake::RecordedSession& session : server.sessions) {
             QCOMPARE(session.authorization, ("Bearer " + openAIKey).toUtf8());
             QVERIFY(QTest::qWaitFor([&] { return session.closed; }, 5000));
+            if (row.contains("committed"))
+                QCOMPARE(std::any_of(session.frames.begin(), session.frames.end(),
+                                     [](const fake::RecordedFrame& frame) {
+                                         return frame.data.contains("input_audio_buffer.commit");
+                                     }),
+                         row["committed"].toBool());
         }
         QCOMPARE(server.requests.size(), row.contains("refinedAt") ? 1 : 0);
         if (row.contains("refinedAt")) {
