@@ -12,6 +12,7 @@
 #include "settings/UserDefaults.h"
 #include "wayland/PasteboardWlClipboard.h"
 #include "wayland/SyntheticKeyboardWtype.h"
+#include "x11/CancelKeyX11.h"
 #include "x11/HotkeyBackendX11.h"
 #include "x11/SyntheticKeyboardX11.h"
 #include "x11/X11Session.h"
@@ -23,6 +24,7 @@ namespace {
 void pickX11(AppBackends& backends) {
     backends.hotkey = std::make_unique<HotkeyBackendX11>();
     backends.keyboard = std::make_unique<SyntheticKeyboardX11>();
+    backends.cancelKey = std::make_unique<CancelKeyX11>();
     backends.compositorRunning = [] { return x11::hasCompositingManager(); };
 }
 

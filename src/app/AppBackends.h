@@ -5,6 +5,7 @@
 #include "dictation/DictationProviderFactory.h"
 #include "settings/UserDefaults.h"
 #include "stores/SecretBackend.h"
+#include "system/CancelKey.h"
 #include "system/HotkeyBackend.h"
 #include "system/LoginItemBackend.h"
 #include "system/Pasteboard.h"
@@ -29,6 +30,7 @@ struct AppBackends {
     std::unique_ptr<SyntheticKeyboard> keyboard;
     std::unique_ptr<LoginItemBackend> loginItem;
     std::unique_ptr<SoundPlayer> sounds; // null: no cues
+    std::unique_ptr<CancelKeyBackend> cancelKey; // null: only the panel cancels
     QString dictionaryPath; // empty: the default location
     QString historyPath;    // empty: the default location
     std::function<bool()> compositorRunning = [] { return true; };

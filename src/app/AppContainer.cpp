@@ -13,6 +13,7 @@
 #include "stores/HistoryViewModel.h"
 #include "stores/KeychainStore.h"
 #include "stores/SecretBackend.h"
+#include "system/CancelKey.h"
 #include "system/GlobalHotkeyService.h"
 #include "system/LaunchAtLoginService.h"
 #include "system/LoginItemBackend.h"
@@ -56,6 +57,12 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
                                                           m_backends.overlayTakesFocus);
     if (m_backends.sounds)
         m_soundCues = std::make_unique<SoundCueService>(*m_state, *m_settings, *m_backends.sounds);
+    if (m_backends.cancelKey) {
+        QPointer<DictationCoordinator> coordinator(m_coordinator.get());
+        m_cancelKey = std::make_unique<CancelKeyService>(*m_state, *m_backends.cancelKey, [coordinator] {
+            if (coordinator) coordinator->cancelDictation();
+        });
+    }
 
     connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this,
             [this](const QString& message) { m_state->notify(message); });

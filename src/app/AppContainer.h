@@ -23,6 +23,7 @@ class HistoryViewModel;
 class LaunchAtLoginService;
 class OverlayWindowController;
 class SoundCueService;
+class CancelKeyService;
 class SettingsProviderFactory;
 class TextInsertionService;
 
@@ -75,6 +76,7 @@ private:
     std::unique_ptr<LaunchAtLoginService> m_launchAtLogin;
     std::unique_ptr<OverlayWindowController> m_overlay;
     std::unique_ptr<SoundCueService> m_soundCues;
+    std::unique_ptr<CancelKeyService> m_cancelKey;
 };
 
 } // namespace murmelo

@@ -52,6 +52,9 @@ MurmeloRoot::MurmeloRoot(AppBackends backends, QObject* parent)
     actions.toggleDictation = [coordinator] {
         if (coordinator) coordinator->toggleDictation();
     };
+    actions.cancelDictation = [coordinator] {
+        if (coordinator) coordinator->cancelDictation();
+    };
     actions.copyBestAvailableText = [coordinator] {
         if (coordinator) coordinator->copyBestAvailableText();
     };

@@ -90,6 +90,11 @@ MenuBarView::MenuBarView(AppState& state, AppSettings& settings, MenuActions act
         hide();
         m_actions.toggleDictation();
     });
+    m_cancel = addButton(layout, QStringLiteral("cancelButton"), QStringLiteral("取消听写"));
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        hide();
+        m_actions.cancelDictation();
+    });
     m_copy = addButton(layout, QStringLiteral("copyButton"), QStringLiteral("复制最近结果"));
     connect(m_copy, &QPushButton::clicked, this, [this] {
         hide();
@@ -143,6 +148,7 @@ void MenuBarView::rebuild() {
     const bool busy = phase.is(Kind::transcribing) || phase.is(Kind::refining) || phase.is(Kind::inserting);
     m_startStop->setText(recording ? QStringLiteral("停止并处理") : QStringLiteral("开始语音输入"));
     m_startStop->setEnabled(!busy);
+    m_cancel->setVisible(phase.isCancellable());
     m_copy->setVisible(!m_state.finalText().isEmpty() || !m_state.rawTranscript().isEmpty());
     m_status->setText(m_state.statusDetail());
     m_status->setVisible(!m_state.statusDetail().isEmpty());

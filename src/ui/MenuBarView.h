@@ -22,6 +22,7 @@ struct MenuActions {
     std::function<bool()> automaticPasteAvailable;
     // Opens the settings window at the general tab, where the environment checks say why not.
     std::function<void()> openEnvironmentChecks;
+    std::function<void()> cancelDictation;
 };
 
 // The tray panel: phase and hotkey, mode picker, start/stop, copy, status, a way to why automatic
@@ -47,6 +48,7 @@ private:
     QLabel* m_hotkeyLine;
     QComboBox* m_mode;
     QPushButton* m_startStop;
+    QPushButton* m_cancel;
     QPushButton* m_copy;
     QLabel* m_status;
     QPushButton* m_pasteUnavailable;

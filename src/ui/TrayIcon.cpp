@@ -26,6 +26,9 @@ TrayIcon::TrayIcon(AppState& state, AppSettings& settings, MenuActions actions, 
     m_startStop = m_menu.addAction(QString());
     m_startStop->setObjectName(QStringLiteral("startStopAction"));
     connect(m_startStop, &QAction::triggered, this, [this] { m_actions.toggleDictation(); });
+    m_cancel = m_menu.addAction(QStringLiteral("取消听写"));
+    m_cancel->setObjectName(QStringLiteral("cancelAction"));
+    connect(m_cancel, &QAction::triggered, this, [this] { m_actions.cancelDictation(); });
     m_copy = m_menu.addAction(QStringLiteral("复制最近结果"));
     m_copy->setObjectName(QStringLiteral("copyAction"));
     connect(m_copy, &QAction::triggered, this, [this] { m_actions.copyBestAvailableText(); });
@@ -74,6 +77,7 @@ void TrayIcon::refreshMenu() {
     m_startStop->setText(recording ? QStringLiteral("停止并处理") : QStringLiteral("开始语音输入"));
     m_startStop->setEnabled(
         !(phase.is(Kind::transcribing) || phase.is(Kind::refining) || phase.is(Kind::inserting)));
+    m_cancel->setVisible(phase.isCancellable());
     m_copy->setVisible(!m_state.finalText().isEmpty() || !m_state.rawTranscript().isEmpty());
     for (QAction* action : m_modeMenu->actions())
         action->setChecked(action->data().toInt() == int(m_settings.inputMode()));

@@ -38,6 +38,7 @@ private:
     QMenu m_menu;
     QMenu* m_modeMenu = nullptr;
     QAction* m_startStop = nullptr;
+    QAction* m_cancel = nullptr;
     QAction* m_copy = nullptr;
     QSystemTrayIcon m_icon;
     QTimer m_trayWatch;

@@ -22,6 +22,8 @@ public:
 
     Kind kind() const { return m_kind; }
     bool is(Kind kind) const { return m_kind == kind; }
+    // Recording, transcribing or refining: nothing has reached the application yet.
+    bool isCancellable() const { return is(Kind::recording) || is(Kind::transcribing) || is(Kind::refining); }
     // The user-facing message of an `error` phase; empty for the others.
     QString message() const { return m_message; }
 

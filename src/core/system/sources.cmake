@@ -10,4 +10,5 @@ target_sources(murmelo_core PRIVATE
   system/LaunchAtLoginError.h system/LaunchAtLoginError.cpp
   system/LaunchAtLoginService.h system/LaunchAtLoginService.cpp
   system/SoundCues.h system/SoundCues.cpp
+  system/CancelKey.h system/CancelKey.cpp
   system/SystemReadiness.h system/SystemReadiness.cpp)

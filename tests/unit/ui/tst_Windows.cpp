@@ -46,31 +46,43 @@ class WindowsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessingAndThePanelClosesFirst_data() {
+    void startStopAndCancelAreOfferedOnlyWhenTheyCanActAndThePanelClosesFirst_data() {
         QTest::addColumn<DictationPhase>("phase");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("recording") << DictationPhase::recording() << true;
-        QTest::newRow("transcribing") << DictationPhase::transcribing() << false;
-        QTest::newRow("error") << DictationPhase::error("出错了") << true;
+        QTest::addColumn<bool>("cancellable");
+        QTest::newRow("recording") << DictationPhase::recording() << true << true;
+        QTest::newRow("transcribing") << DictationPhase::transcribing() << false << true;
+        QTest::newRow("inserting") << DictationPhase::inserting() << false << false;
+        QTest::newRow("error") << DictationPhase::error("出错了") << true << false;
     }
     // An open panel holds the keyboard grab: it must close before the dictation starts or pastes.
-    void startStopFromPanelAndTrayIsRefusedOnlyWhileProcessingAndThePanelClosesFirst() {
+    void startStopAndCancelAreOfferedOnlyWhenTheyCanActAndThePanelClosesFirst() {
         QFETCH(DictationPhase, phase);
         QFETCH(bool, enabled);
+        QFETCH(bool, cancellable);
         SettingsFixture f;
         AppState state;
         state.transition(phase);
-        int toggles = 0;
+        int toggles = 0, cancels = 0;
         MenuBarView* open = nullptr;
-        const MenuActions actions{[&] { toggles += open && open->isVisible() ? 100 : 1; }, [] {}, [] {}, [] {},
-                                  [] { return true; }, [] {}};
+        const auto count = [&](int& counter) { counter += open && open->isVisible() ? 100 : 1; };
+        const MenuActions actions{[&] { count(toggles); }, [] {}, [] {}, [] {},
+                                  [] { return true; }, [] {}, [&] { count(cancels); }};
         MenuBarView panel(state, f.settings, actions);
         open = &panel;
         panel.popUp(QRect());
+        auto* cancel = panel.findChild<QPushButton*>("cancelButton");
+        QCOMPARE(cancel->isVisibleTo(&panel), cancellable);
+        if (cancellable) {
+            cancel->click();
+            QCOMPARE(cancels, 1);
+            panel.popUp(QRect());
+        }
         panel.findChild<QPushButton*>("startStopButton")->click(); // disabled, it ignores the press
         TrayIcon tray(state, f.settings, actions);
         tray.menu().findChild<QAction*>("startStopAction")->trigger();
         QCOMPARE(toggles, enabled ? 2 : 0);
+        QCOMPARE(tray.menu().findChild<QAction*>("cancelAction")->isVisible(), cancellable);
     }
 
     void overlayShowsCentredAtOneHeightWithTimerThenTranscriptAndHidesAtIdle() {
