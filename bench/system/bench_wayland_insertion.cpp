@@ -1,7 +1,8 @@
 // A dictation's insertion on a private headless sway with the back ends Murmelo picks there
 // (wl-copy, wtype, the compositor asked for the activated window): the longest stall of the UI
 // event loop during each TextInsertionService::insert, beside the insertion's own duration (the
-// settle wait included). Every insertion must arrive in the focused paste target window.
+// settle wait included), and the same measure over an idle loop. Every insertion must arrive in the focused
+// paste target window.
 //
 //   bench_wayland_insertion [INSERTIONS]   (default 10)
 #include "HeadlessSway.h"
@@ -41,7 +42,8 @@ bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-QCoro::Task<> insertInto(TextInsertionService& service, QString text, TextInsertionResult* result, bool* done) {
+QCoro::Task<> insertInto(TextInsertionService& service, QString text, TextInsertionResult* result,
+                         bool* done) {
     *result = co_await service.insert(std::move(text));
     *done = true;
 }
@@ -62,10 +64,10 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     environment.set("QT_QPA_PLATFORM", "wayland");
     const QString text = environment.root() + "/target";
-    if (!children.startAndWait(QProcessEnvironment::systemEnvironment(), environment.root(),
-                               test::PasteTarget::programPath(),
-                               {"--app-id", "murmelo-paste-target", text, text + ".changes"},
-                               [&] { return QFile::exists(text + ".ready"); }, 15s))
+    if (!children.startAndWait(
+            QProcessEnvironment::systemEnvironment(), environment.root(), test::PasteTarget::programPath(),
+            {"--app-id", "murmelo-paste-target", text, text + ".changes"},
+            [&] { return QFile::exists(text + ".ready"); }, 15s))
         return fail("the paste target did not open");
 
     const auto pasteboard = PasteboardWlClipboard::createIfSupported();
@@ -91,9 +93,19 @@ int main(int argc, char** argv) {
         if (!spinUntil([&] { return QString::fromUtf8(test::readAll(text)) == expected; }, 10s))
             return fail("a paste did not arrive whole");
     }
+    // The same meter over an idle loop for as long as an insertion lasts: what the machine's load
+    // costs the loop anyway.
+    std::vector<double> idle;
+    for (int round = 1; round <= insertions; ++round) {
+        meter.start();
+        const auto quiet = std::chrono::milliseconds(qint64(percentile(durations, 0.5)));
+        spinUntil([] { return false; }, quiet);
+        idle.push_back(meter.stopMs());
+    }
     std::printf("event-loop stall during insertion on sway over %d insertions: max %.1f ms, median %.1f ms; "
-                "insertion: median %.1f ms, max %.1f ms\n",
+                "insertion: median %.1f ms, max %.1f ms; idle loop: max %.1f ms, median %.1f ms\n",
                 insertions, *std::max_element(stalls.begin(), stalls.end()), percentile(stalls, 0.5),
-                percentile(durations, 0.5), *std::max_element(durations.begin(), durations.end()));
+                percentile(durations, 0.5), *std::max_element(durations.begin(), durations.end()),
+                *std::max_element(idle.begin(), idle.end()), percentile(idle, 0.5));
     return 0;
 }

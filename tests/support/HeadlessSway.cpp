@@ -7,7 +7,8 @@
 
 namespace murmelo::test {
 
-bool startHeadlessSway(TestEnvironment& environment, ChildProcesses& children, std::chrono::milliseconds limit) {
+bool startHeadlessSway(TestEnvironment& environment, ChildProcesses& children,
+                       std::chrono::milliseconds limit) {
     const QString root = environment.root();
     const QString folder = root + "/compositor", config = root + "/sway.config";
     QDir().mkpath(folder);

@@ -115,7 +115,8 @@ public slots:
 private slots:
     void initTestCase() {
         QVERIFY(m_session.isReady());
-        QVERIFY2(test::startHeadlessSway(m_session.environment(), m_sway), test::readAll(root() + "/setpriv.log").right(2000).constData());
+        QVERIFY2(test::startHeadlessSway(m_session.environment(), m_sway),
+                 test::readAll(root() + "/setpriv.log").right(2000).constData());
         m_session.environment().set("QT_QPA_PLATFORM", "wayland");
         m_session.environment().unset("XDG_SESSION_TYPE"); // murmelo picks its back ends itself
         m_session.environment().unset("MURMELO_SESSION");
@@ -136,15 +137,15 @@ private slots:
         QString text = "--clear 中文：Murmelo 🎙\n第二行\n";
         while (text.size() < 200 * 1024)
             text += QStringLiteral("第%1行 🎙 \"quotes\" \t$HOME\n").arg(text.size());
-        QVERIFY(m_pasteboard->replaceWith(text));
+        QVERIFY(test::run(m_pasteboard->replaceContents(text)));
         QByteArray pasted;
         QVERIFY(run("wl-paste", {"--no-newline"}, &pasted));
         QCOMPARE(pasted, text.toUtf8());
     }
 
     void failedHelpersAreReportedNotClaimed() {
-        QVERIFY(!PasteboardWlClipboard("false", "false").setString("中文"));
-        QVERIFY(!SyntheticKeyboardWtype("false").postPasteShortcutNow(PasteShortcut::control));
+        QVERIFY(!test::run(PasteboardWlClipboard("false", "false").replaceContents("中文")));
+        QVERIFY(!test::run(SyntheticKeyboardWtype("false").postPasteShortcut(PasteShortcut::control)));
     }
 
     // Each paste makes a new virtual keyboard, whose first key the compositor may drop: each of
@@ -156,7 +157,10 @@ private slots:
         QVERIFY(!terminal.isEmpty() && !editor.isEmpty());
         // The chord follows the activated window as this process last heard of it.
         QVERIFY(test::waitUntil(
-            [&] { return m_keyboard->focusedWindowClassesNow() == QStringList{"org.example.Editor"}; }, 5s));
+            [&] {
+                return test::run(m_keyboard->focusedWindowClasses()) == QStringList{"org.example.Editor"};
+            },
+            5s));
         TextInsertionService service(*m_pasteboard, *m_keyboard);
         for (int paste = 1; paste <= 10; ++paste) {
             QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
@@ -167,8 +171,8 @@ private slots:
                                     .join(' ')));
         }
         QVERIFY(run("swaymsg", {"[app_id=\"foot\"] focus"}));
-        QVERIFY(
-            test::waitUntil([&] { return m_keyboard->focusedWindowClassesNow() == QStringList{"foot"}; }, 5s));
+        QVERIFY(test::waitUntil(
+            [&] { return test::run(m_keyboard->focusedWindowClasses()) == QStringList{"foot"}; }, 5s));
         QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
         const auto chords = [&] {
             return test::chordsInKeyLog(QString::fromUtf8(test::readAll(terminal + ".keys")));
