@@ -87,8 +87,9 @@ bool roundtrip(wl_display* display, const QDeadlineTimer& deadline) {
     return answered;
 }
 
-// The same two waits with the event loop turning, for questions asked while Murmelo runs: the fd
-// is watched by a socket notifier and the deadline by the completion's timer.
+// The waits above hold the calling thread; only the start-up question (globals) uses them. These
+// are the same with the event loop turning, for questions asked while Murmelo runs: the fd is
+// watched by a socket notifier and the deadline by the completion's timer.
 QCoro::Task<bool> readyFor(int fd, QSocketNotifier::Type type, QDeadlineTimer deadline) {
     auto ready = std::make_shared<Completion>();
     QSocketNotifier notifier(fd, type);
@@ -108,7 +109,8 @@ QCoro::Task<bool> dispatchUntilAwaited(wl_display* display, const bool& done, QD
         }
         // The connection is this task's own: no other reader waits for the read prepared here.
         while (wl_display_flush(display) < 0) {
-            const bool writable = errno == EAGAIN && co_await readyFor(fd, QSocketNotifier::Write, deadline);
+            const bool writable =
+                errno == EAGAIN ? co_await readyFor(fd, QSocketNotifier::Write, deadline) : false;
             if (!writable) {
                 wl_display_cancel_read(display);
                 co_return false;
