@@ -6,6 +6,9 @@
 // Each benchmark reports the median (ms) as a counter; ratios compare with the baselines.
 // The paste's median is from posting Ctrl+V to the change; median_call_to_change_ms starts at
 // the insert() call (the 120 ms settle wait follows the change, so it is not part of either).
+// The same runs measure the longest stall of the UI event loop during each insert() (max and
+// median over the runs) beside the whole call's median, the settle wait included.
+#include "StallMeter.h"
 #include "TestDisplay.h"
 #include "qt/PasteboardQt.h"
 #include "system/GlobalHotkeyService.h"
@@ -226,10 +229,14 @@ void BM_InsertPostedToTargetChange(benchmark::State& state) {
     TextInsertionService service(pasteboard, keyboard);
     std::vector<double> afterPost;
     std::vector<double> wholeCall;
+    std::vector<double> stalls;
+    std::vector<double> insertions;
+    StallMeter meter;
     int round = 0;
     for (auto _ : state) {
         const int before = target.changes();
         const qint64 start = test::monotonicNs();
+        meter.start();
         auto task = service.insert(QStringLiteral("第%1次 🎙\n").arg(++round));
         bool finished = false;
         auto driver = [](QCoro::Task<TextInsertionResult> task, bool* finished) -> QCoro::Task<> {
@@ -238,6 +245,8 @@ void BM_InsertPostedToTargetChange(benchmark::State& state) {
         }(std::move(task), &finished);
         if (!spinUntil([&] { return finished && target.changes() > before; }))
             return state.SkipWithError("paste did not arrive");
+        stalls.push_back(meter.stopMs());
+        insertions.push_back(double(test::monotonicNs() - start) / 1e6);
         const qint64 changed = target.lastChangeNs();
         afterPost.push_back(double(changed - keyboard.postedNs) / 1e6);
         wholeCall.push_back(double(changed - start) / 1e6);
@@ -245,6 +254,9 @@ void BM_InsertPostedToTargetChange(benchmark::State& state) {
     }
     report(state, "paste", afterPost, "typed");
     state.counters["median_call_to_change_ms"] = median(wholeCall);
+    state.counters["max_stall_ms"] = *std::max_element(stalls.begin(), stalls.end());
+    state.counters["median_stall_ms"] = median(stalls);
+    state.counters["median_insert_ms"] = median(insertions);
 }
 
 } // namespace

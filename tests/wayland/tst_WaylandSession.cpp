@@ -3,6 +3,7 @@
 // xdg-desktop-portal with portal-mock.py (beside this file) as the desktop's back end behind it.
 // scripts/setup installs sway, the portal and their helpers: a missing one fails.
 #include "AsyncTest.h"
+#include "HeadlessSway.h"
 #include "KeyringSession.h"
 #include "PulseAudioServer.h"
 #include "SecretBackendFake.h"
@@ -16,12 +17,9 @@
 #include "wayland/SyntheticKeyboardWtype.h"
 
 #include <QDBusConnectionInterface>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QTest>
-
-#include <unistd.h>
 
 using namespace murmelo;
 using namespace std::chrono_literals;
@@ -71,39 +69,6 @@ class WaylandSessionTest : public QObject {
         return keyboard.isAvailable();
     }
 
-    // sway refuses root: as root it runs as nobody, in a runtime folder of its own that this
-    // process reaches by absolute paths. Ready once its IPC lists the headless output (the
-    // Wayland socket comes before the IPC and the outputs).
-    bool startSway() {
-        const QString folder = root() + "/compositor", config = root() + "/sway.config";
-        QDir().mkpath(folder);
-        test::writeFile(config, "xwayland disable\noutput HEADLESS-1 resolution 1280x720\n");
-        const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-        QFile::setPermissions(root(), owner | QFile::ExeOther);
-        QFile::setPermissions(config, owner | QFile::ReadOther);
-        // sway gets an environment of its own. Changing the user clears the parent-death signal;
-        // setpriv sets it again after.
-        const QString wlroots = "WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman";
-        QStringList arguments{"--pdeathsig=TERM", "env", "-i", "PATH=" + qEnvironmentVariable("PATH")};
-        arguments << "HOME=" + folder << "XDG_RUNTIME_DIR=" + folder << wlroots.split(' ');
-        arguments += QStringList{"sway", "-c", config};
-        if (::geteuid() == 0) {
-            [[maybe_unused]] const int owned = ::chown(QFile::encodeName(folder).constData(), 65534, 65534);
-            arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments;
-        }
-        // sway leaves wayland-0 to other compositors.
-        m_session.environment().set("WAYLAND_DISPLAY", QFile::encodeName(folder + "/wayland-1"));
-        const auto ready = [&] {
-            const QStringList ipc = QDir(folder).entryList({"sway-ipc.*.sock"}, QDir::System);
-            m_session.environment().set("SWAYSOCK", QFile::encodeName(folder + "/" + ipc.value(0)));
-            QByteArray outputs;
-            return !ipc.isEmpty() && run("swaymsg", {"-t", "get_outputs"}, &outputs) &&
-                   outputs.contains("HEADLESS-1");
-        };
-        return m_sway.startAndWait(QProcessEnvironment::systemEnvironment(), root(), "setpriv", arguments,
-                                   ready, 15s);
-    }
-
     // The mock first, holding the portal's name until the installed portal replaces it.
     bool startPortal() {
         const QString mockFile = QFINDTESTDATA("portal-mock.py");
@@ -150,7 +115,8 @@ public slots:
 private slots:
     void initTestCase() {
         QVERIFY(m_session.isReady());
-        QVERIFY2(startSway(), test::readAll(root() + "/setpriv.log").right(2000).constData());
+        QVERIFY2(test::startHeadlessSway(m_session.environment(), m_sway),
+                 test::readAll(root() + "/setpriv.log").right(2000).constData());
         m_session.environment().set("QT_QPA_PLATFORM", "wayland");
         m_session.environment().unset("XDG_SESSION_TYPE"); // murmelo picks its back ends itself
         m_session.environment().unset("MURMELO_SESSION");
@@ -171,15 +137,15 @@ private slots:
         QString text = "--clear 中文：Murmelo 🎙\n第二行\n";
         while (text.size() < 200 * 1024)
             text += QStringLiteral("第%1行 🎙 \"quotes\" \t$HOME\n").arg(text.size());
-        QVERIFY(m_pasteboard->replaceWith(text));
+        QVERIFY(test::run(m_pasteboard->replaceContents(text)));
         QByteArray pasted;
         QVERIFY(run("wl-paste", {"--no-newline"}, &pasted));
         QCOMPARE(pasted, text.toUtf8());
     }
 
     void failedHelpersAreReportedNotClaimed() {
-        QVERIFY(!PasteboardWlClipboard("false", "false").setString("中文"));
-        QVERIFY(!SyntheticKeyboardWtype("false").postPasteShortcutNow(PasteShortcut::control));
+        QVERIFY(!test::run(PasteboardWlClipboard("false", "false").replaceContents("中文")));
+        QVERIFY(!test::run(SyntheticKeyboardWtype("false").postPasteShortcut(PasteShortcut::control)));
     }
 
     // Each paste makes a new virtual keyboard, whose first key the compositor may drop: each of
@@ -191,7 +157,10 @@ private slots:
         QVERIFY(!terminal.isEmpty() && !editor.isEmpty());
         // The chord follows the activated window as this process last heard of it.
         QVERIFY(test::waitUntil(
-            [&] { return m_keyboard->focusedWindowClassesNow() == QStringList{"org.example.Editor"}; }, 5s));
+            [&] {
+                return test::run(m_keyboard->focusedWindowClasses()) == QStringList{"org.example.Editor"};
+            },
+            5s));
         TextInsertionService service(*m_pasteboard, *m_keyboard);
         for (int paste = 1; paste <= 10; ++paste) {
             QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
@@ -202,8 +171,8 @@ private slots:
                                     .join(' ')));
         }
         QVERIFY(run("swaymsg", {"[app_id=\"foot\"] focus"}));
-        QVERIFY(
-            test::waitUntil([&] { return m_keyboard->focusedWindowClassesNow() == QStringList{"foot"}; }, 5s));
+        QVERIFY(test::waitUntil(
+            [&] { return test::run(m_keyboard->focusedWindowClasses()) == QStringList{"foot"}; }, 5s));
         QCOMPARE(test::run(service.insert("echo 你好")), TextInsertionResult::inserted);
         const auto chords = [&] {
             return test::chordsInKeyLog(QString::fromUtf8(test::readAll(terminal + ".keys")));

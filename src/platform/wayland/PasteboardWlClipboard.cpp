@@ -24,23 +24,37 @@ PasteboardWlClipboard::PasteboardWlClipboard(QString wlCopy, QString wlPaste, st
     , m_limit(limit) {}
 
 void PasteboardWlClipboard::clearContents() {
-    wayland::runTool(m_wlCopy, {QStringLiteral("--clear")}, m_limit);
+    wayland::runToolNow(m_wlCopy, {QStringLiteral("--clear")}, m_limit);
 }
 
+namespace {
+
+// The text goes through standard input: it never shows up in the process list, and a text
+// starting with "-" cannot pass for an option. wl-copy would otherwise guess the type from the
+// content.
+QStringList plainTextType() {
+    return {QStringLiteral("--type"), QStringLiteral("text/plain;charset=utf-8")};
+}
+
+} // namespace
+
 bool PasteboardWlClipboard::setString(const QString& text) {
-    // Through standard input: the text never shows up in the process list, and a text starting with
-    // "-" cannot pass for an option. wl-copy would otherwise guess the type from the content.
     const QByteArray utf8 = text.toUtf8();
-    return wayland::runTool(m_wlCopy, {QStringLiteral("--type"), QStringLiteral("text/plain;charset=utf-8")},
-                            m_limit, &utf8);
+    return wayland::runToolNow(m_wlCopy, plainTextType(), m_limit, &utf8);
+}
+
+QCoro::Task<bool> PasteboardWlClipboard::replaceContents(QString text) {
+    // One run, no clear before it: a new selection replaces every type the previous one offered.
+    const wayland::ToolRun run = co_await wayland::runTool(m_wlCopy, plainTextType(), m_limit, text.toUtf8());
+    co_return run.succeeded;
 }
 
 QString PasteboardWlClipboard::string() const {
     QByteArray output;
     // "text" lets wl-paste pick whichever text type the owner offers; --no-newline keeps it byte-exact.
-    if (!wayland::runTool(m_wlPaste,
-                          {QStringLiteral("--no-newline"), QStringLiteral("--type"), QStringLiteral("text")},
-                          m_limit, nullptr, &output))
+    if (!wayland::runToolNow(
+            m_wlPaste, {QStringLiteral("--no-newline"), QStringLiteral("--type"), QStringLiteral("text")},
+            m_limit, nullptr, &output))
         return {};
     return QString::fromUtf8(output);
 }

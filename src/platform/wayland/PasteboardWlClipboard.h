@@ -22,11 +22,14 @@ public:
     PasteboardWlClipboard(QString wlCopy, QString wlPaste,
                           std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
+    // These three wait on the calling thread for wl-copy or wl-paste.
     void clearContents() override;
     // True only when wl-copy reported the selection set (exit status 0) in time.
     bool setString(const QString& text) override;
     // The clipboard as text; empty when it holds none or its owner did not answer in time.
     QString string() const override;
+    // The write the insertion of results awaits: the event loop turns while wl-copy runs.
+    QCoro::Task<bool> replaceContents(QString text) override;
 
 private:
     QString m_wlCopy;

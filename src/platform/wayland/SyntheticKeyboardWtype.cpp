@@ -22,12 +22,12 @@ SyntheticKeyboardWtype::SyntheticKeyboardWtype(QString wtype, WaylandClient comp
     , m_compositor(std::move(compositor))
     , m_timing(timing) {}
 
-QStringList SyntheticKeyboardWtype::focusedWindowClassesNow() const {
-    const QString appId = m_compositor.activatedAppId();
-    return appId.isEmpty() ? QStringList() : QStringList{appId};
+QCoro::Task<QStringList> SyntheticKeyboardWtype::focusedWindowClasses() {
+    const QString appId = co_await m_compositor.activatedAppId();
+    co_return appId.isEmpty() ? QStringList() : QStringList(appId);
 }
 
-bool SyntheticKeyboardWtype::postPasteShortcutNow(PasteShortcut shortcut) {
+QCoro::Task<bool> SyntheticKeyboardWtype::postPasteShortcut(PasteShortcut shortcut) {
     const bool withShift = shortcut == PasteShortcut::controlShift;
     // wtype runs its options in order: sleep, press the modifiers, type V, release them.
     QStringList arguments;
@@ -38,7 +38,8 @@ bool SyntheticKeyboardWtype::postPasteShortcutNow(PasteShortcut shortcut) {
     arguments << QStringLiteral("-k") << QStringLiteral("v");
     if (withShift) arguments << QStringLiteral("-m") << QStringLiteral("shift");
     arguments << QStringLiteral("-m") << QStringLiteral("ctrl");
-    return wayland::runTool(m_wtype, arguments, m_timing.limit);
+    const wayland::ToolRun run = co_await wayland::runTool(m_wtype, arguments, m_timing.limit);
+    co_return run.succeeded;
 }
 
 } // namespace murmelo

@@ -33,11 +33,10 @@ public:
     // virtual keyboard posts with modifier state of its own.
     bool isModifierHeld() const override { return false; }
     // The app id of the activated toplevel; empty without foreign-toplevel.
-    QCoro::Task<QStringList> focusedWindowClasses() override { co_return focusedWindowClassesNow(); }
-    QStringList focusedWindowClassesNow() const;
+    QCoro::Task<QStringList> focusedWindowClasses() override;
     // Ctrl+V, or Ctrl+Shift+V, after the first-key delay; false when wtype failed or ran too long.
-    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override { co_return postPasteShortcutNow(shortcut); }
-    bool postPasteShortcutNow(PasteShortcut shortcut);
+    // The event loop turns meanwhile: the delay alone is a quarter of a second.
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override;
 
 private:
     QString m_wtype;

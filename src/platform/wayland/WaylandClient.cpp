@@ -1,8 +1,10 @@
 #include "wayland/WaylandClient.h"
 
+#include "common/Completion.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QDeadlineTimer>
+#include <QSocketNotifier>
 
 #include <wayland-client.h>
 
@@ -83,6 +85,57 @@ bool roundtrip(wl_display* display, const QDeadlineTimer& deadline) {
     const bool answered = dispatchUntil(display, done, deadline);
     wl_callback_destroy(callback);
     return answered;
+}
+
+// The waits above hold the calling thread; only the start-up question (globals) uses them. These
+// are the same with the event loop turning, for questions asked while Murmelo runs: the fd is
+// watched by a socket notifier and the deadline by the completion's timer.
+QCoro::Task<bool> readyFor(int fd, QSocketNotifier::Type type, QDeadlineTimer deadline) {
+    auto ready = std::make_shared<Completion>();
+    QSocketNotifier notifier(fd, type);
+    QObject::connect(&notifier, &QSocketNotifier::activated, ready.get(), [&notifier, raw = ready.get()] {
+        notifier.setEnabled(false); // it fires for as long as the fd stays ready
+        raw->complete();
+    });
+    co_return co_await Completion::wait(ready, std::chrono::milliseconds(remainingMs(deadline)));
+}
+
+QCoro::Task<bool> dispatchUntilAwaited(wl_display* display, const bool& done, QDeadlineTimer deadline) {
+    const int fd = wl_display_get_fd(display);
+    while (!done) {
+        if (wl_display_prepare_read(display) != 0) {
+            if (wl_display_dispatch_pending(display) < 0) co_return false;
+            continue;
+        }
+        // The connection is this task's own: no other reader waits for the read prepared here.
+        while (wl_display_flush(display) < 0) {
+            const bool writable =
+                errno == EAGAIN ? co_await readyFor(fd, QSocketNotifier::Write, deadline) : false;
+            if (!writable) {
+                wl_display_cancel_read(display);
+                co_return false;
+            }
+        }
+        const bool readable = co_await readyFor(fd, QSocketNotifier::Read, deadline);
+        if (!readable) {
+            wl_display_cancel_read(display);
+            co_return false;
+        }
+        if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) co_return false;
+    }
+    co_return true;
+}
+
+QCoro::Task<bool> roundtripAwaited(wl_display* display, QDeadlineTimer deadline) {
+    static const wl_callback_listener listener{
+        [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; }};
+    bool done = false;
+    wl_callback* callback = wl_display_sync(display);
+    if (!callback) co_return false;
+    wl_callback_add_listener(callback, &listener, &done);
+    const bool answered = co_await dispatchUntilAwaited(display, done, deadline);
+    wl_callback_destroy(callback);
+    co_return answered;
 }
 
 struct Registry {
@@ -173,16 +226,20 @@ std::optional<WaylandClient::Globals> WaylandClient::globals() const {
     return m_globals->globals;
 }
 
-QString WaylandClient::activatedAppId() const {
-    const QDeadlineTimer deadline(m_limit);
-    Connection connection(m_display);
-    if (!connection.get()) return {};
+namespace {
+
+// Takes what it needs by value: the client may be gone before the compositor answers.
+QCoro::Task<QString> askActivatedAppId(QString display, std::chrono::milliseconds limit) {
+    const QDeadlineTimer deadline(limit);
+    Connection connection(display);
+    if (!connection.get()) co_return QString();
     Registry registry;
     wl_registry* registryProxy = wl_display_get_registry(connection.get());
     wl_registry_add_listener(registryProxy, &registryListener, &registry);
-    if (!roundtrip(connection.get(), deadline) || !registry.globals.foreignToplevel) {
+    const bool listed = co_await roundtripAwaited(connection.get(), deadline);
+    if (!listed || !registry.globals.foreignToplevel) {
         wl_registry_destroy(registryProxy);
-        return {};
+        co_return QString();
     }
 
     std::vector<std::unique_ptr<Toplevel>> toplevels;
@@ -192,7 +249,7 @@ QString WaylandClient::activatedAppId() const {
     zwlr_foreign_toplevel_manager_v1_add_listener(manager, &managerListener, &toplevels);
     // The compositor describes every existing toplevel in answer to the bind, before it answers
     // the round trip that follows.
-    const bool answered = roundtrip(connection.get(), deadline);
+    const bool answered = co_await roundtripAwaited(connection.get(), deadline);
 
     QString appId;
     if (answered) {
@@ -208,7 +265,13 @@ QString WaylandClient::activatedAppId() const {
         zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
     zwlr_foreign_toplevel_manager_v1_destroy(manager);
     wl_registry_destroy(registryProxy);
-    return appId;
+    co_return appId;
+}
+
+} // namespace
+
+QCoro::Task<QString> WaylandClient::activatedAppId() const {
+    return askActivatedAppId(m_display, m_limit);
 }
 
 } // namespace murmelo

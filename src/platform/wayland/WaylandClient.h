@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QString>
 
 #include <chrono>
@@ -28,10 +29,13 @@ public:
                            std::chrono::milliseconds limit = std::chrono::milliseconds(500));
 
     // What the compositor advertises; nullopt when no compositor answered in time (also remembered).
+    // Waits on the calling thread: it is asked once, at start-up, to choose the back ends.
     std::optional<Globals> globals() const;
     // The app id of the toplevel window the compositor reports as activated; empty when none
-    // is, when the compositor lacks foreign-toplevel, or when it did not answer in time.
-    QString activatedAppId() const;
+    // is, when the compositor lacks foreign-toplevel, or when it did not answer in time. Asked at
+    // every paste, so the event loop turns while the compositor answers; the task needs nothing
+    // of the client once started.
+    QCoro::Task<QString> activatedAppId() const;
 
 private:
     struct GlobalsAnswer {
