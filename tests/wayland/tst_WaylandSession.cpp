@@ -229,6 +229,26 @@ private slots:
         QCOMPARE(runs, 2);
     }
 
+    void declinedChangeKeepsTheOldShortcutFiring() {
+        HotkeyBackendPortal backend(bus(), quick);
+        GlobalHotkeyService service(backend);
+        int runs = 0;
+        bool refused = false;
+        connect(&service, &GlobalHotkeyService::registrationFailed, this, [&] { refused = true; });
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ++runs; });
+        QTRY_VERIFY_WITH_TIMEOUT(service.hasHotkey(), 5000);
+        mock("SetResponse", {"BindShortcuts", 1});
+        service.registerHotkey(HotkeyPreset::commandShiftSpace, [&] { ++runs; });
+        QTRY_VERIFY_WITH_TIMEOUT(refused, 5000);
+        mock("SetResponse", {"BindShortcuts", 0});
+        QVERIFY(logged("Close LOGO+SHIFT+space")); // so the press reaches the old session only
+        const int releases = m_releases;
+        mock("Press", {HotkeyBackendPortal::shortcutId});
+        QVERIFY(test::waitUntil([&] { return m_releases == releases + 1; }, 5s));
+        QCoreApplication::processEvents(); // the action the press queued
+        QCOMPARE(runs, 1);
+    }
+
     void refusedUnansweredOrEndedShortcutIsReported_data() { rowsFrom("shortcut_refusals.json"); }
     void refusedUnansweredOrEndedShortcutIsReported() {
         QFETCH(QJsonObject, row); // answer: the bind's response code; -1: never answered
