@@ -153,8 +153,9 @@ void AppContainer::hotkeyRefused(HotkeyPreset preset, qint32 status) {
     const GlobalHotkeyError error(GlobalHotkeyError::Case::registerHotKey, status);
     if (m_hotkey->hasHotkey()) {
         const HotkeyPreset kept = *m_hotkey->activePreset();
-        keepHotkey(kept, status == HotkeyBackend::statusDeclined ? HotkeyStatus::changeDeclined(preset, kept)
-                                                                 : HotkeyStatus::changeFailed(error.description(), kept));
+        keepHotkey(kept, status == HotkeyBackend::statusDeclined
+                             ? HotkeyStatus::changeDeclined(preset, kept)
+                             : HotkeyStatus::changeFailed(error.description(), kept));
         return;
     }
     noHotkey(preset, error);

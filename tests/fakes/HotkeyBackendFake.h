@@ -54,8 +54,10 @@ public:
     bool answersLater() const override { return asksDesktop; }
     // Plays the desktop's answer (0: agreed) to the latest registration.
     void answer(qint32 status) {
-        if (status != 0) failLater(m_lastHandle, status);
-        else if (m_confirmHandler) m_confirmHandler(m_lastHandle);
+        if (status != 0)
+            failLater(m_lastHandle, status);
+        else if (m_confirmHandler)
+            m_confirmHandler(m_lastHandle);
     }
     // Plays a registration that the desktop refuses after registerHotKey() returned 0.
     bool failLater(HotkeyHandle handle, qint32 status) {

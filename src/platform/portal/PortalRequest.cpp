@@ -154,8 +154,8 @@ QCoro::Task<> registerHostApplication(QDBusConnection connection, std::chrono::m
         qDebug("portal: registering the application failed: %s", qPrintable(error));
 }
 
-QCoro::Task<std::optional<quint32>> unsignedProperty(QDBusConnection connection, QString interface, QString name,
-                                                     std::chrono::milliseconds limit) {
+QCoro::Task<std::optional<quint32>> unsignedProperty(QDBusConnection connection, QString interface,
+                                                     QString name, std::chrono::milliseconds limit) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call.setArguments({interface, name});

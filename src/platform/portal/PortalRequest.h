@@ -75,8 +75,8 @@ QCoro::Task<> registerHostApplication(QDBusConnection connection, std::chrono::m
 QCoro::Task<std::optional<quint32>> interfaceVersion(QDBusConnection connection, QString interface,
                                                      std::chrono::milliseconds limit);
 // Another unsigned property of a portal interface, read the same way.
-QCoro::Task<std::optional<quint32>> unsignedProperty(QDBusConnection connection, QString interface, QString name,
-                                                     std::chrono::milliseconds limit);
+QCoro::Task<std::optional<quint32>> unsignedProperty(QDBusConnection connection, QString interface,
+                                                     QString name, std::chrono::milliseconds limit);
 
 // Ends a portal session without waiting for the answer.
 void closeSession(const QDBusConnection& connection, const QString& sessionHandle);

@@ -24,9 +24,9 @@ constexpr int letterV = 0x76;
 
 } // namespace
 
-std::unique_ptr<SyntheticKeyboardPortal> SyntheticKeyboardPortal::create(std::shared_ptr<SecretBackend> secrets,
-                                                                         QDBusConnection connection,
-                                                                         portal::PortalTimeouts timeouts) {
+std::unique_ptr<SyntheticKeyboardPortal>
+SyntheticKeyboardPortal::create(std::shared_ptr<SecretBackend> secrets, QDBusConnection connection,
+                                portal::PortalTimeouts timeouts) {
     if (!secrets || !connection.isConnected()) return nullptr;
     std::unique_ptr<SyntheticKeyboardPortal> keyboard(
         new SyntheticKeyboardPortal(std::move(secrets), std::move(connection), timeouts));
@@ -172,10 +172,11 @@ QCoro::Task<std::optional<quint32>> SyntheticKeyboardPortal::keyboardVersion() {
     QPointer self(this);
     const QDBusConnection connection = m_connection;
     const std::chrono::milliseconds limit = m_timeouts.check;
-    const std::optional<quint32> version = co_await portal::interfaceVersion(connection, remoteDesktop, limit);
+    const std::optional<quint32> version =
+        co_await portal::interfaceVersion(connection, remoteDesktop, limit);
     if (!version) co_return std::nullopt;
-    const std::optional<quint32> devices =
-        co_await portal::unsignedProperty(connection, remoteDesktop, QStringLiteral("AvailableDeviceTypes"), limit);
+    const std::optional<quint32> devices = co_await portal::unsignedProperty(
+        connection, remoteDesktop, QStringLiteral("AvailableDeviceTypes"), limit);
     if (devices && !(*devices & keyboardDevice)) co_return std::nullopt;
     if (self) self->m_version = version;
     co_return version;
