@@ -39,7 +39,7 @@ void pickWayland(AppBackends& backends) {
         backends.pasteboard = std::move(pasteboard);
     if (auto keyboard = SyntheticKeyboardWtype::createIfSupported(compositor))
         backends.keyboard = std::move(keyboard);
-    else if (auto portalKeyboard = SyntheticKeyboardPortal::createIfSupported(backends.secrets))
+    else if (auto portalKeyboard = SyntheticKeyboardPortal::create(backends.secrets))
         backends.keyboard = std::move(portalKeyboard);
     else
         backends.keyboard = std::make_unique<SyntheticKeyboardNull>();

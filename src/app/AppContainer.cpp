@@ -14,6 +14,7 @@
 #include "stores/KeychainStore.h"
 #include "stores/SecretBackend.h"
 #include "system/CancelKey.h"
+#include "system/GlobalHotkeyError.h"
 #include "system/GlobalHotkeyService.h"
 #include "system/LaunchAtLoginService.h"
 #include "system/LoginItemBackend.h"
@@ -25,6 +26,32 @@
 #include <QPointer>
 
 namespace murmelo {
+
+namespace {
+
+HotkeyFacts registeredAs(HotkeyPreset preset) {
+    HotkeyFacts facts;
+    facts.registered = true;
+    facts.preset = preset;
+    return facts;
+}
+
+bool isNoService(qint32 status) {
+    return status == HotkeyBackend::statusNoShortcutService || status == HotkeyBackend::statusNoDisplay;
+}
+
+// What the status says once `preset` was asked for without an error.
+HotkeyFacts askedFor(const GlobalHotkeyService& hotkey, HotkeyPreset preset, bool fellBack = false) {
+    HotkeyFacts facts = registeredAs(hotkey.activePreset().value_or(preset));
+    facts.fellBack = fellBack;
+    if (hotkey.pendingPreset() && !hotkey.hasHotkey()) {
+        facts.registered = false;
+        facts.pending = true;
+    }
+    return facts;
+}
+
+} // namespace
 
 AppContainer::AppContainer(AppBackends backends, QObject* parent)
     : QObject(parent)
@@ -64,8 +91,9 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
         });
     }
 
-    connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this,
-            [this](const QString& message) { m_state->notify(message); });
+    connect(m_hotkey.get(), &GlobalHotkeyService::registered, this,
+            [this](HotkeyPreset preset) { m_hotkeyStatus.set(registeredAs(preset)); });
+    connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this, &AppContainer::hotkeyRefused);
     registerSavedHotkey();
     // Subscribed only now, so the fallback written above does not come back as a change.
     connect(m_settings.get(), &AppSettings::hotkeyPresetChanged, this, &AppContainer::applyHotkey);
@@ -84,44 +112,80 @@ std::function<void()> AppContainer::hotkeyAction() {
     };
 }
 
+HotkeyPreset AppContainer::activeHotkeyPreset() const {
+    return m_hotkey->activePreset().value_or(m_settings->hotkeyPreset());
+}
+
 void AppContainer::registerSavedHotkey() {
     const HotkeyPreset saved = m_settings->hotkeyPreset();
     try {
         m_hotkey->registerHotkey(saved, hotkeyAction());
-        m_activeHotkeyPreset = saved;
+        m_hotkeyStatus.set(askedFor(*m_hotkey, saved));
         return;
     } catch (const GlobalHotkeyError& error) {
         // The saved one is taken: fall back to the default, and say so. Trying again is pointless
         // when the default itself failed, or when no shortcut can be registered at all (negative
         // statuses: no display, no shortcut service); each attempt may wait for the desktop.
-        if (saved == HotkeyPreset::controlOptionSpace || error.status() < 0) {
-            m_state->notify(error.description());
-            return;
-        }
+        if (saved == HotkeyPreset::controlOptionSpace || error.status() < 0) return noHotkey(saved, error);
     }
     try {
         m_hotkey->registerHotkey(HotkeyPreset::controlOptionSpace, hotkeyAction());
-        m_activeHotkeyPreset = HotkeyPreset::controlOptionSpace;
         m_settings->setHotkeyPreset(HotkeyPreset::controlOptionSpace);
         m_settings->persist();
+        m_hotkeyStatus.set(askedFor(*m_hotkey, HotkeyPreset::controlOptionSpace, true));
         m_state->notify(fallbackNotice);
     } catch (const GlobalHotkeyError& error) {
-        // No shortcut at all; dictation still starts from the tray.
-        m_state->notify(error.description());
+        noHotkey(saved, error); // dictation still starts from the tray
     }
 }
 
 void AppContainer::applyHotkey(HotkeyPreset preset) {
-    if (preset == m_activeHotkeyPreset) return;
+    if (m_hotkey->hasHotkey() && preset == *m_hotkey->activePreset()) {
+        m_hotkey->cancelPending(); // chosen again before the desktop answered for another
+        return;
+    }
+    if (preset == m_hotkey->pendingPreset()) return;
     try {
         m_hotkey->registerHotkey(preset, hotkeyAction());
-        m_activeHotkeyPreset = preset;
+        if (m_hotkey->hasHotkey() && m_hotkey->pendingPreset()) return; // the old one holds until then
+        m_hotkeyStatus.set(askedFor(*m_hotkey, preset));
     } catch (const GlobalHotkeyError& error) {
-        // The setting follows what is really registered; the revert comes back here and stops above.
-        m_settings->setHotkeyPreset(m_activeHotkeyPreset);
-        m_settings->persist();
-        m_state->notify(error.description());
+        if (!m_hotkey->hasHotkey()) return noHotkey(preset, error);
+        const HotkeyPreset kept = *m_hotkey->activePreset();
+        keepHotkey(kept, HotkeyStatus::changeFailed(error.description(), kept));
     }
+}
+
+void AppContainer::hotkeyRefused(HotkeyPreset preset, qint32 status) {
+    const GlobalHotkeyError error(GlobalHotkeyError::Case::registerHotKey, status);
+    if (m_hotkey->hasHotkey()) {
+        const HotkeyPreset kept = *m_hotkey->activePreset();
+        keepHotkey(kept, status == HotkeyBackend::statusDeclined
+                             ? HotkeyStatus::changeDeclined(preset, kept)
+                             : HotkeyStatus::changeFailed(error.description(), kept));
+        return;
+    }
+    noHotkey(preset, error);
+}
+
+void AppContainer::noHotkey(HotkeyPreset preset, const GlobalHotkeyError& error) {
+    // The setting keeps the wish, for a desktop that takes it later.
+    HotkeyFacts facts;
+    facts.preset = preset;
+    facts.noShortcutService = isNoService(error.status());
+    facts.problem = error.description();
+    m_hotkeyStatus.set(facts);
+    m_state->notify(error.description());
+}
+
+void AppContainer::keepHotkey(HotkeyPreset kept, const QString& reason) {
+    // The setting follows what is really registered; the revert comes back to applyHotkey and stops there.
+    m_settings->setHotkeyPreset(kept);
+    m_settings->persist();
+    HotkeyFacts facts = registeredAs(kept);
+    facts.problem = reason;
+    m_hotkeyStatus.set(facts);
+    m_state->notify(reason);
 }
 
 } // namespace murmelo

@@ -2,6 +2,7 @@
 
 #include "AppBackends.h"
 #include "settings/Modes.h"
+#include "system/HotkeyStatus.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -17,6 +18,7 @@ class AudioCaptureService;
 class CredentialSettingsModel;
 class DictationCoordinator;
 class DictionaryStore;
+class GlobalHotkeyError;
 class GlobalHotkeyService;
 class HistoryStore;
 class HistoryViewModel;
@@ -48,19 +50,26 @@ public:
     AudioCaptureService& audioCapture() { return *m_audioCapture; }
     DictationCoordinator& coordinator() { return *m_coordinator; }
     GlobalHotkeyService& hotkey() { return *m_hotkey; }
+    HotkeyStatus& hotkeyStatus() { return m_hotkeyStatus; }
     LaunchAtLoginService& launchAtLogin() { return *m_launchAtLogin; }
     OverlayWindowController& overlay() { return *m_overlay; }
-    HotkeyPreset activeHotkeyPreset() const { return m_activeHotkeyPreset; }
+    HotkeyPreset activeHotkeyPreset() const;
     // Whether pasting by synthetic keys works in this session.
     bool canPostInput() const;
 
 private:
     void registerSavedHotkey();
     void applyHotkey(HotkeyPreset preset);
+    // A change the desktop refused later, or the active shortcut it ended.
+    void hotkeyRefused(HotkeyPreset preset, qint32 status);
+    // A change failed and `kept` stays: the setting shows it again, the status says why.
+    void keepHotkey(HotkeyPreset kept, const QString& reason);
+    // No shortcut is registered; `preset` is the one wanted.
+    void noHotkey(HotkeyPreset preset, const GlobalHotkeyError& error);
     std::function<void()> hotkeyAction();
 
     AppBackends m_backends;
-    HotkeyPreset m_activeHotkeyPreset = HotkeyPreset::controlOptionSpace;
+    HotkeyStatus m_hotkeyStatus;
     QNetworkAccessManager m_network; // the one shared session of every request
     std::unique_ptr<AppState> m_state;
     std::unique_ptr<AppSettings> m_settings;

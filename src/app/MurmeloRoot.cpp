@@ -11,7 +11,6 @@
 #include "qt/DesktopSession.h"
 #include "qt/SyntheticKeyboardNull.h"
 #include "settings/AppSettings.h"
-#include "system/GlobalHotkeyService.h"
 #include "wayland/SyntheticKeyboardWtype.h"
 #include "x11/X11Session.h"
 
@@ -21,31 +20,15 @@
 #include <QCoroTask>
 
 namespace murmelo {
-namespace {
-
-bool isNoServiceProblem(const QString& problem) {
-    for (qint32 status : {HotkeyBackend::statusNoShortcutService, HotkeyBackend::statusNoDisplay})
-        if (problem == GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status).description()) return true;
-    return false;
-}
-
-} // namespace
 
 MurmeloRoot::MurmeloRoot(AppBackends backends, QObject* parent)
     : QObject(parent)
     , m_keyboard(backends.keyboard.get())
     , m_secrets(backends.secrets)
     , m_container(std::make_unique<AppContainer>(std::move(backends))) {
-    // A failure at start-up has been shown as the error phase already; later ones arrive by signal.
-    if (m_container->state().phase().is(DictationPhase::Kind::error))
-        m_hotkeyProblem = m_container->state().phase().message();
-    connect(&m_container->hotkey(), &GlobalHotkeyService::registrationFailed, this,
-            [this](const QString& message) { m_hotkeyProblem = message; });
-    // Connected after the container's own handler: by now the change is registered, or refused.
-    connect(&m_container->settings(), &AppSettings::hotkeyPresetChanged, this, [this](HotkeyPreset preset) {
-        if (m_container->hotkey().hasHotkey() && m_container->activeHotkeyPreset() == preset) m_hotkeyProblem.clear();
-    });
     m_readiness = std::make_unique<SystemReadiness>(readinessProbes());
+    connect(&m_container->hotkeyStatus(), &HotkeyStatus::changed, m_readiness.get(),
+            &SystemReadiness::reconsiderHotkey);
 
     MenuActions actions;
     QPointer<DictationCoordinator> coordinator(&m_container->coordinator());
@@ -90,7 +73,7 @@ ReadinessProbes MurmeloRoot::readinessProbes() {
     probes.inputDevices = [this] { return AudioInputDevice::availableDevices(m_container->audioCapture().engine()); };
     probes.selectedMicrophoneUid = [this] { return m_container->settings().selectedMicrophoneUID(); };
     probes.paste = [this] { return pasteAvailability(); };
-    probes.hotkey = [this] { return hotkeyFacts(); };
+    probes.hotkey = [this] { return m_container->hotkeyStatus().facts(); };
     probes.keyring = [secrets = m_secrets] { return secrets->serviceStatus(); };
     return probes;
 }
@@ -113,21 +96,13 @@ PasteAvailability MurmeloRoot::pasteAvailability() const {
             return PasteAvailability::portalDeclined;
         case SyntheticKeyboardPortal::State::closed:
             return PasteAvailability::portalClosed;
+        case SyntheticKeyboardPortal::State::unsupported:
+            return PasteAvailability::noVirtualKeyboard;
         }
     }
     // XTest, or a keyboard handed in from outside: as the session's own would be.
     if (x11) return m_keyboard->isAvailable() ? PasteAvailability::xtest : PasteAvailability::noXTest;
     return m_keyboard->isAvailable() ? PasteAvailability::wtype : PasteAvailability::noVirtualKeyboard;
-}
-
-HotkeyFacts MurmeloRoot::hotkeyFacts() const {
-    HotkeyFacts facts;
-    facts.registered = m_container->hotkey().hasHotkey();
-    facts.preset = m_container->activeHotkeyPreset();
-    facts.fellBack = m_hotkeyProblem == AppContainer::fallbackNotice;
-    facts.noShortcutService = isNoServiceProblem(m_hotkeyProblem);
-    facts.problem = m_hotkeyProblem;
-    return facts;
 }
 
 void MurmeloRoot::handleCommand(const QString& command) {

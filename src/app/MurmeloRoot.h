@@ -35,14 +35,11 @@ public:
 private:
     ReadinessProbes readinessProbes();
     PasteAvailability pasteAvailability() const;
-    HotkeyFacts hotkeyFacts() const;
 
     // Kept from the back ends before the container takes them; it owns them for our lifetime.
     SyntheticKeyboard* m_keyboard;
     std::shared_ptr<SecretBackend> m_secrets;
     std::unique_ptr<AppContainer> m_container;
-    // Why the shortcut last failed, as the container told it through the error phase.
-    QString m_hotkeyProblem;
     std::unique_ptr<SystemReadiness> m_readiness;
     std::unique_ptr<TrayIcon> m_tray;
     std::unique_ptr<SettingsView> m_settingsWindow;

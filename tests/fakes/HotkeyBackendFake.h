@@ -19,6 +19,7 @@ public:
     qint32 installStatus = 0;
     qint32 registerStatus = 0;
     QList<HotkeyShortcut> heldByOthers; // these are refused with 10, as another client's grab would be
+    bool asksDesktop = false;           // registrations hold once answer() agreed to them
 
     // What the "system" holds now, and how often it was asked.
     std::map<HotkeyHandle, Registration> active;
@@ -49,6 +50,15 @@ public:
         return 0;
     }
     void setFailureHandler(FailureHandler handler) override { m_failureHandler = std::move(handler); }
+    void setConfirmHandler(ConfirmHandler handler) override { m_confirmHandler = std::move(handler); }
+    bool answersLater() const override { return asksDesktop; }
+    // Plays the desktop's answer (0: agreed) to the latest registration.
+    void answer(qint32 status) {
+        if (status != 0)
+            failLater(m_lastHandle, status);
+        else if (m_confirmHandler)
+            m_confirmHandler(m_lastHandle);
+    }
     // Plays a registration that the desktop refuses after registerHotKey() returned 0.
     bool failLater(HotkeyHandle handle, qint32 status) {
         if (!m_failureHandler) return false;
@@ -61,6 +71,7 @@ public:
 private:
     PressHandler m_handler;
     FailureHandler m_failureHandler;
+    ConfirmHandler m_confirmHandler;
     HotkeyHandle m_lastHandle = 100;
 };
 

@@ -198,6 +198,26 @@ private slots:
         QCOMPARE(runs, 2);
     }
 
+    void declinedChangeKeepsTheOldShortcutFiring() {
+        HotkeyBackendPortal backend(bus(), quick);
+        GlobalHotkeyService service(backend);
+        int runs = 0;
+        bool refused = false;
+        connect(&service, &GlobalHotkeyService::registrationFailed, this, [&] { refused = true; });
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ++runs; });
+        QTRY_VERIFY_WITH_TIMEOUT(service.hasHotkey(), 5000);
+        mock("SetResponse", {"BindShortcuts", 1});
+        service.registerHotkey(HotkeyPreset::commandShiftSpace, [&] { ++runs; });
+        QTRY_VERIFY_WITH_TIMEOUT(refused, 5000);
+        mock("SetResponse", {"BindShortcuts", 0});
+        QVERIFY(logged("Close LOGO+SHIFT+space")); // so the press reaches the old session only
+        const int releases = m_releases;
+        mock("Press", {HotkeyBackendPortal::shortcutId});
+        QVERIFY(test::waitUntil([&] { return m_releases == releases + 1; }, 5s));
+        QCoreApplication::processEvents(); // the action the press queued
+        QCOMPARE(runs, 1);
+    }
+
     void refusedUnansweredOrEndedShortcutIsReported_data() { rowsFrom("shortcut_refusals.json"); }
     void refusedUnansweredOrEndedShortcutIsReported() {
         QFETCH(QJsonObject, row); // answer: the bind's response code; -1: never answered
@@ -224,12 +244,12 @@ private slots:
         const QString keys = row["keys"].toString();
         mock("SetResponse", {"Start", row["startAnswer"].toInt()});
         const auto secrets = std::make_shared<SecretBackendFake>();
-        const auto keyboard = SyntheticKeyboardPortal::createIfSupported(secrets, bus(), quick);
+        const auto keyboard = SyntheticKeyboardPortal::create(secrets, bus(), quick);
         QVERIFY(keyboard);
         QCOMPARE(started(*keyboard), row["startAnswer"].toInt() == 0);
         if (row["endedByTheDesktop"].toBool()) mock("CloseSessions");
         QTRY_COMPARE_WITH_TIMEOUT(keyboard->isAvailable(), !keys.isEmpty(), 5000);
-        QCOMPARE(keyboard->postPasteShortcutNow(shortcut), !keys.isEmpty());
+        QCOMPARE(test::run(keyboard->postPasteShortcut(shortcut)), !keys.isEmpty());
         QCOMPARE(mock("Log").filter("Keysym ").join(", ").remove("Keysym "), keys);
     }
 
@@ -240,12 +260,12 @@ private slots:
         QVERIFY(owns(portal::service, m_mock));
         auto secrets = std::make_shared<SecretBackendFake>();
         for (const char* token : {"token+", "token++"}) {
-            const auto keyboard = SyntheticKeyboardPortal::createIfSupported(secrets, bus(), quick);
+            const auto keyboard = SyntheticKeyboardPortal::create(secrets, bus(), quick);
             QVERIFY(keyboard && started(*keyboard));
             QCOMPARE(secrets->items.values(), QList<QByteArray>{token});
         }
         mock("SetResponse", {"SelectDevices", 2});
-        const auto refused = SyntheticKeyboardPortal::createIfSupported(secrets, bus(), quick);
+        const auto refused = SyntheticKeyboardPortal::create(secrets, bus(), quick);
         QVERIFY(refused && !started(*refused));
         QVERIFY(secrets->items.isEmpty());
     }

@@ -19,19 +19,38 @@ HotkeyShortcut shortcut(HotkeyPreset preset) {
 GlobalHotkeyService::GlobalHotkeyService(HotkeyBackend& backend, QObject* parent)
     : QObject(parent)
     , m_backend(backend) {
+    m_backend.setConfirmHandler([this](HotkeyHandle handle) {
+        if (!m_pending || m_pending->handle != handle) return; // withdrawn or superseded
+        const HotkeyPreset preset = m_pending->preset;
+        m_pending.reset();
+        activate(handle, preset);
+        emit registered(preset);
+    });
     m_backend.setFailureHandler([this](HotkeyHandle handle, qint32 status) {
+        if (m_pending && m_pending->handle == handle) {
+            const HotkeyPreset preset = m_pending->preset;
+            m_pending.reset(); // the shortcut registered before it goes on working
+            emit registrationFailed(preset, status);
+            return;
+        }
         if (!m_hotKey || *m_hotKey != handle) return; // an earlier, already replaced registration
         m_hotKey.reset();
-        emit registrationFailed(
-            GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status).description());
+        emit registrationFailed(*m_activePreset, status);
     });
 }
 
 GlobalHotkeyService::~GlobalHotkeyService() {
     m_backend.setFailureHandler(nullptr);
+    m_backend.setConfirmHandler(nullptr);
+    cancelPending();
     if (m_hotKey) m_backend.unregisterHotKey(*m_hotKey);
     if (m_handlerInstalled) m_backend.removeHandler();
     m_action = nullptr;
+}
+
+std::optional<HotkeyPreset> GlobalHotkeyService::pendingPreset() const {
+    if (!m_pending) return std::nullopt;
+    return m_pending->preset;
 }
 
 void GlobalHotkeyService::registerHotkey(HotkeyPreset preset, Action action) {
@@ -49,8 +68,26 @@ void GlobalHotkeyService::registerHotkey(HotkeyPreset preset, Action action) {
         m_backend.registerHotKey(shortcut(preset), {hotkeys::signature, m_nextRegistrationId}, handle);
     if (status != 0) throw GlobalHotkeyError(GlobalHotkeyError::Case::registerHotKey, status);
 
+    cancelPending();
+    if (m_backend.answersLater()) {
+        // Released only once the desktop has agreed to the new one: it may well refuse.
+        m_pending = Pending{handle, preset};
+        return;
+    }
+    activate(handle, preset);
+}
+
+void GlobalHotkeyService::cancelPending() {
+    if (!m_pending) return;
+    const HotkeyHandle handle = m_pending->handle;
+    m_pending.reset();
+    m_backend.unregisterHotKey(handle);
+}
+
+void GlobalHotkeyService::activate(HotkeyHandle handle, HotkeyPreset preset) {
     if (m_hotKey) m_backend.unregisterHotKey(*m_hotKey);
     m_hotKey = handle;
+    m_activePreset = preset;
     ++m_nextRegistrationId;
 }
 

@@ -55,6 +55,8 @@ public:
     // Called on the main thread when a registration that returned 0 fails later (back ends that
     // ask the desktop, and maybe the user, asynchronously). The handle is no longer registered.
     using FailureHandler = std::function<void(HotkeyHandle handle, qint32 status)>;
+    // Called on the main thread when the desktop has agreed to a registration that returned 0.
+    using ConfirmHandler = std::function<void(HotkeyHandle handle)>;
 
     virtual ~HotkeyBackend() = default;
 
@@ -66,8 +68,12 @@ public:
     virtual qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
                                   HotkeyHandle& handle) = 0;
     virtual void unregisterHotKey(HotkeyHandle handle) = 0;
-    // Back ends that answer registerHotKey() at once never call it.
+    // Back ends that answer registerHotKey() at once never call them.
     virtual void setFailureHandler(FailureHandler handler) { (void)handler; }
+    virtual void setConfirmHandler(ConfirmHandler handler) { (void)handler; }
+    // True when a registration that returned 0 is only accepted for asking: it holds once the
+    // confirm handler ran for it, or never, when the failure handler runs instead.
+    virtual bool answersLater() const { return false; }
 };
 
 } // namespace murmelo

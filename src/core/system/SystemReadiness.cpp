@@ -65,6 +65,11 @@ void SystemReadiness::reconsiderMicrophone() {
     set(m_generation, microphone(m_inputDevices, m_probes.selectedMicrophoneUid()));
 }
 
+void SystemReadiness::reconsiderHotkey() {
+    if (item(Kind::globalHotkey).state == State::checking) return; // a refresh tells it soon
+    set(m_generation, hotkey(m_probes.hotkey()));
+}
+
 QCoro::Task<> SystemReadiness::checkMicrophone(quint64 generation) {
     QPointer self(this);
     std::optional<QList<AudioInputDevice>> devices;
@@ -156,8 +161,13 @@ ReadinessItem SystemReadiness::hotkey(const HotkeyFacts& facts) {
         return {Kind::globalHotkey, State::attention,
                 QStringLiteral("保存的快捷键不可用，已改用 %1").arg(title(facts.preset)),
                 QStringLiteral("可在上方另选一个快捷键。")};
+    if (facts.registered && !facts.problem.isEmpty())
+        return {Kind::globalHotkey, State::attention, facts.problem, QStringLiteral("可在上方另选一个快捷键。")};
     if (facts.registered)
         return {Kind::globalHotkey, State::ok, QStringLiteral("已注册 %1").arg(title(facts.preset)), {}};
+    if (facts.pending)
+        return {Kind::globalHotkey, State::attention, QStringLiteral("等待桌面确认 %1").arg(title(facts.preset)),
+                QStringLiteral("请在桌面的对话框中允许。")};
     if (facts.noShortcutService)
         return {Kind::globalHotkey, State::unavailable, QStringLiteral("桌面不提供全局快捷键服务"),
                 QStringLiteral("请") + toggleBinding};

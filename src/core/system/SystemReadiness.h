@@ -3,6 +3,7 @@
 #include "audio/AudioInputDevice.h"
 #include "settings/Modes.h"
 #include "stores/SecretBackend.h"
+#include "system/HotkeyStatus.h"
 
 #include <QCoroTask>
 #include <QList>
@@ -25,15 +26,6 @@ enum class PasteAvailability {
     noVirtualKeyboard, // a compositor without virtual-keyboard (or no wtype), and no portal keyboard
     portalDeclined,    // the user or the desktop declined the portal keyboard
     portalClosed,      // the desktop ended the portal session
-};
-
-// The global shortcut as the application left it.
-struct HotkeyFacts {
-    bool registered = false;
-    HotkeyPreset preset = HotkeyPreset::controlOptionSpace; // the registered one
-    bool fellBack = false;          // the saved preset was taken and the default stands in
-    bool noShortcutService = false; // the session offers nothing to register with
-    QString problem;                // why the latest registration failed
 };
 
 // One fact that decides whether dictation works on this desktop, with what to do when it does not.
@@ -83,6 +75,8 @@ public:
     QCoro::Task<> refresh();
     // Tells the microphone anew from the latest answer, after the user chose another device.
     void reconsiderMicrophone();
+    // Reads the shortcut's facts again, after they changed.
+    void reconsiderHotkey();
 
     // What each fact's answer means for the user.
     static ReadinessItem microphone(const QList<AudioInputDevice>& devices, const QString& selectedUid);

@@ -2,6 +2,7 @@ target_sources(murmelo_core PRIVATE
   system/HotkeyBackend.h
   system/GlobalHotkeyError.h system/GlobalHotkeyError.cpp
   system/GlobalHotkeyService.h system/GlobalHotkeyService.cpp
+  system/HotkeyStatus.h system/HotkeyStatus.cpp
   system/Pasteboard.h system/SyntheticKeyboard.h
   system/TerminalClasses.h system/TerminalClasses.cpp
   system/TextInsertionResult.h system/TextInsertionResult.cpp

@@ -60,6 +60,10 @@ void HotkeyBackendPortal::setFailureHandler(FailureHandler handler) {
     m_failureHandler = std::move(handler);
 }
 
+void HotkeyBackendPortal::setConfirmHandler(ConfirmHandler handler) {
+    m_confirmHandler = std::move(handler);
+}
+
 QString HotkeyBackendPortal::preferredTrigger(HotkeyShortcut shortcut) {
     const quint32 known = hotkeys::commandModifier | hotkeys::shiftModifier | hotkeys::optionModifier |
                           hotkeys::controlModifier;
@@ -78,8 +82,6 @@ qint32 HotkeyBackendPortal::registerHotKey(HotkeyShortcut shortcut, HotkeyIdenti
     if (!m_connection.isConnected()) return statusNoDisplay;
     QString trigger = preferredTrigger(shortcut);
     if (trigger.isEmpty()) return otherRefusal;
-    if (!portal::interfaceVersion(m_connection, globalShortcuts, m_timeouts.check))
-        return statusNoShortcutService;
 
     handle = ++m_lastHandle;
     m_registrations.emplace(handle, Registration{std::move(trigger), {}});
@@ -141,6 +143,12 @@ QCoro::Task<> HotkeyBackendPortal::bind(HotkeyHandle handle) {
     QPointer self(this);
     const QDBusConnection connection = m_connection;
     const portal::PortalTimeouts timeouts = m_timeouts;
+    const auto version = co_await portal::interfaceVersion(connection, globalShortcuts, timeouts.check);
+    if (!self || !live(handle)) co_return;
+    if (!version) {
+        fail(handle, statusNoShortcutService);
+        co_return;
+    }
     if (!m_hostRegistered) {
         m_hostRegistered = true;
         co_await portal::registerHostApplication(connection, timeouts.check);
@@ -183,6 +191,11 @@ QCoro::Task<> HotkeyBackendPortal::bind(HotkeyHandle handle) {
         if (bound.code == portal::Response::noAnswer)
             qWarning("portal: binding the shortcut failed: %s", qPrintable(bound.error));
         fail(handle, statusOf(bound));
+        co_return;
+    }
+    if (m_confirmHandler) {
+        const ConfirmHandler handler = m_confirmHandler; // the handler may replace itself
+        handler(handle);
     }
 }
 

@@ -19,12 +19,12 @@ namespace murmelo {
 // The action runs when the shortcut goes down (Activated), never on its release.
 //
 // registerHotKey() answers at once and binds in the background, since the desktop may ask the
-// user. Statuses: 0 success; statusNoDisplay without a session bus; statusNoShortcutService when
-// the portal offers no GlobalShortcuts, and, through the failure handler, when a bind call
-// fails outright (the portal went away or refused the call); statusDeclined when the request
-// was cancelled (by the user) or nobody answered in time, and when the desktop ends the session
-// of a registered shortcut; 2, the portal's own code, for any other refusal, and, at once, for a
-// key the portal's trigger syntax cannot name here.
+// user; the confirm handler runs once the shortcut is bound. Statuses: 0 accepted for asking;
+// statusNoDisplay without a session bus; 2, the portal's own code, at once for a key the portal's
+// trigger syntax cannot name here. Through the failure handler: statusNoShortcutService when the
+// portal offers no GlobalShortcuts or a bind call fails outright (the portal went away or refused
+// the call); statusDeclined when the request was cancelled (by the user) or nobody answered in
+// time, and when the desktop ends the session of a registered shortcut; 2 for any other refusal.
 class HotkeyBackendPortal final : public QObject, public HotkeyBackend {
     Q_OBJECT
 public:
@@ -38,6 +38,8 @@ public:
                           HotkeyHandle& handle) override;
     void unregisterHotKey(HotkeyHandle handle) override;
     void setFailureHandler(FailureHandler handler) override;
+    void setConfirmHandler(ConfirmHandler handler) override;
+    bool answersLater() const override { return true; }
 
     // The trigger in the portal's shortcut syntax ("CTRL+ALT+space"); empty for a key it
     // cannot name.
@@ -66,6 +68,7 @@ private:
     portal::PortalTimeouts m_timeouts;
     PressHandler m_handler;
     FailureHandler m_failureHandler;
+    ConfirmHandler m_confirmHandler;
     std::map<HotkeyHandle, Registration> m_registrations;
     HotkeyHandle m_lastHandle = 0;
     bool m_subscribed = false;

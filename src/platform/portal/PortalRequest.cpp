@@ -154,23 +154,25 @@ QCoro::Task<> registerHostApplication(QDBusConnection connection, std::chrono::m
         qDebug("portal: registering the application failed: %s", qPrintable(error));
 }
 
-std::optional<quint32> unsignedProperty(const QDBusConnection& connection, const QString& interface,
-                                        const QString& name, std::chrono::milliseconds limit) {
+QCoro::Task<std::optional<quint32>> unsignedProperty(QDBusConnection connection, QString interface,
+                                                     QString name, std::chrono::milliseconds limit) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call.setArguments({interface, name});
-    const QDBusMessage reply = connection.call(call, QDBus::Block, millisecondsOf(limit));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
+    // The bus ends the call with an error once the limit has passed.
+    QDBusPendingCall pending = connection.asyncCall(call, millisecondsOf(limit));
+    const QDBusMessage reply = co_await pending;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) co_return std::nullopt;
     const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
     bool ok = false;
     const quint32 number = value.toUInt(&ok);
-    if (!ok) return std::nullopt;
-    return number;
+    if (!ok) co_return std::nullopt;
+    co_return number;
 }
 
-std::optional<quint32> interfaceVersion(const QDBusConnection& connection, const QString& interface,
-                                        std::chrono::milliseconds limit) {
-    return unsignedProperty(connection, interface, QStringLiteral("version"), limit);
+QCoro::Task<std::optional<quint32>> interfaceVersion(QDBusConnection connection, QString interface,
+                                                     std::chrono::milliseconds limit) {
+    return unsignedProperty(std::move(connection), std::move(interface), QStringLiteral("version"), limit);
 }
 
 void closeSession(const QDBusConnection& connection, const QString& sessionHandle) {

@@ -70,13 +70,13 @@ QCoro::Task<Response> request(QDBusConnection connection, QString interface, QSt
 // interface, which is no failure. Must come before the connection's first request.
 QCoro::Task<> registerHostApplication(QDBusConnection connection, std::chrono::milliseconds limit);
 
-// The `version` property of a portal interface, or nothing when the portal does not offer it.
-// Blocks for at most `limit`: meant for the quick check before offering a feature.
-std::optional<quint32> interfaceVersion(const QDBusConnection& connection, const QString& interface,
-                                        std::chrono::milliseconds limit);
+// The `version` property of a portal interface, or nothing when the portal does not offer it or
+// does not answer within `limit`: meant for the quick check before offering a feature.
+QCoro::Task<std::optional<quint32>> interfaceVersion(QDBusConnection connection, QString interface,
+                                                     std::chrono::milliseconds limit);
 // Another unsigned property of a portal interface, read the same way.
-std::optional<quint32> unsignedProperty(const QDBusConnection& connection, const QString& interface,
-                                        const QString& name, std::chrono::milliseconds limit);
+QCoro::Task<std::optional<quint32>> unsignedProperty(QDBusConnection connection, QString interface,
+                                                     QString name, std::chrono::milliseconds limit);
 
 // Ends a portal session without waiting for the answer.
 void closeSession(const QDBusConnection& connection, const QString& sessionHandle);

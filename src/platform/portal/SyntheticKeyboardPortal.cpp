@@ -1,7 +1,9 @@
 #include "portal/SyntheticKeyboardPortal.h"
 
+#include <QCoroDBus>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -23,27 +25,20 @@ constexpr int letterV = 0x76;
 } // namespace
 
 std::unique_ptr<SyntheticKeyboardPortal>
-SyntheticKeyboardPortal::createIfSupported(std::shared_ptr<SecretBackend> secrets, QDBusConnection connection,
-                                           portal::PortalTimeouts timeouts) {
+SyntheticKeyboardPortal::create(std::shared_ptr<SecretBackend> secrets, QDBusConnection connection,
+                                portal::PortalTimeouts timeouts) {
     if (!secrets || !connection.isConnected()) return nullptr;
-    const auto version = portal::interfaceVersion(connection, remoteDesktop, timeouts.check);
-    if (!version) return nullptr;
-    const auto devices = portal::unsignedProperty(connection, remoteDesktop,
-                                                  QStringLiteral("AvailableDeviceTypes"), timeouts.check);
-    if (devices && !(*devices & keyboardDevice)) return nullptr;
     std::unique_ptr<SyntheticKeyboardPortal> keyboard(
-        new SyntheticKeyboardPortal(std::move(secrets), std::move(connection), timeouts, *version));
+        new SyntheticKeyboardPortal(std::move(secrets), std::move(connection), timeouts));
     keyboard->restart();
     return keyboard;
 }
 
 SyntheticKeyboardPortal::SyntheticKeyboardPortal(std::shared_ptr<SecretBackend> secrets,
-                                                 QDBusConnection connection, portal::PortalTimeouts timeouts,
-                                                 quint32 version)
+                                                 QDBusConnection connection, portal::PortalTimeouts timeouts)
     : m_secrets(std::move(secrets))
     , m_connection(std::move(connection))
-    , m_timeouts(timeouts)
-    , m_version(version) {}
+    , m_timeouts(timeouts) {}
 
 SyntheticKeyboardPortal::~SyntheticKeyboardPortal() {
     const QString session = m_session;
@@ -52,7 +47,7 @@ SyntheticKeyboardPortal::~SyntheticKeyboardPortal() {
 }
 
 void SyntheticKeyboardPortal::restart() {
-    if (m_state == State::starting || m_state == State::started) return;
+    if (m_state == State::starting || m_state == State::started || m_state == State::unsupported) return;
     setState(State::starting);
     QMetaObject::invokeMethod(
         this, [this] { start(); }, Qt::QueuedConnection);
@@ -82,6 +77,12 @@ QCoro::Task<> SyntheticKeyboardPortal::start() {
     const QDBusConnection connection = m_connection;
     const portal::PortalTimeouts timeouts = m_timeouts;
     const std::shared_ptr<SecretBackend> secrets = m_secrets;
+    const std::optional<quint32> version = co_await keyboardVersion();
+    if (!self) co_return;
+    if (!version) {
+        setState(State::unsupported);
+        co_return;
+    }
     if (!m_hostRegistered) {
         m_hostRegistered = true;
         co_await portal::registerHostApplication(connection, timeouts.check);
@@ -110,7 +111,7 @@ QCoro::Task<> SyntheticKeyboardPortal::start() {
     devices.insert(QStringLiteral("types"), keyboardDevice);
     bool tokenSent = false;
     // Older portals reject options they do not know.
-    if (m_version >= persistentVersion) {
+    if (*version >= persistentVersion) {
         devices.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
         const auto token = secrets->lookup(secretService, secretAccount);
         if (token && !token->isEmpty()) {
@@ -143,7 +144,7 @@ QCoro::Task<> SyntheticKeyboardPortal::start() {
         portal::closeSession(connection, session);
         co_return;
     }
-    if (m_version >= persistentVersion) {
+    if (*version >= persistentVersion) {
         // The token sent is spent whatever the answer; only the one returned now is good.
         const QString next = started.results.value(QStringLiteral("restore_token")).toString();
         if (started.code == portal::Response::success && !next.isEmpty()) {
@@ -166,18 +167,38 @@ QCoro::Task<> SyntheticKeyboardPortal::start() {
     setState(State::started);
 }
 
-bool SyntheticKeyboardPortal::notifyKeysym(int keysym, bool pressed) {
+QCoro::Task<std::optional<quint32>> SyntheticKeyboardPortal::keyboardVersion() {
+    if (m_version) co_return m_version;
+    QPointer self(this);
+    const QDBusConnection connection = m_connection;
+    const std::chrono::milliseconds limit = m_timeouts.check;
+    const std::optional<quint32> version =
+        co_await portal::interfaceVersion(connection, remoteDesktop, limit);
+    if (!version) co_return std::nullopt;
+    const std::optional<quint32> devices = co_await portal::unsignedProperty(
+        connection, remoteDesktop, QStringLiteral("AvailableDeviceTypes"), limit);
+    if (devices && !(*devices & keyboardDevice)) co_return std::nullopt;
+    if (self) self->m_version = version;
+    co_return version;
+}
+
+QCoro::Task<bool> SyntheticKeyboardPortal::notifyKeysym(QString session, int keysym, bool pressed) {
     QDBusMessage call = QDBusMessage::createMethodCall(portal::service, portal::objectPath, remoteDesktop,
                                                        QStringLiteral("NotifyKeyboardKeysym"));
     call.setArguments(
-        {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap(), keysym, uint(pressed ? 1 : 0)});
-    // Waited for, so the keys arrive in order and a refusal is known.
-    const QDBusMessage reply = m_connection.call(call, QDBus::Block, int(m_timeouts.check.count()));
-    return reply.type() == QDBusMessage::ReplyMessage;
+        {QVariant::fromValue(QDBusObjectPath(session)), QVariantMap(), keysym, uint(pressed ? 1 : 0)});
+    // Awaited one by one, so the keys arrive in order and a refusal is known; the bus ends a call
+    // nobody answers once the limit has passed.
+    QDBusPendingCall pending = m_connection.asyncCall(call, int(m_timeouts.check.count()));
+    const QDBusMessage reply = co_await pending;
+    co_return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-bool SyntheticKeyboardPortal::postPasteShortcutNow(PasteShortcut shortcut) {
-    if (m_state != State::started) return false;
+QCoro::Task<bool> SyntheticKeyboardPortal::postPasteShortcut(PasteShortcut shortcut) {
+    if (m_state != State::started) co_return false;
+    // Kept: the session may end while a key is on its way, and the keys that went down still
+    // have to come up in it.
+    const QString session = m_session;
     std::vector<int> keys{controlL};
     if (shortcut == PasteShortcut::controlShift) keys.push_back(shiftL);
     keys.push_back(letterV);
@@ -185,11 +206,13 @@ bool SyntheticKeyboardPortal::postPasteShortcutNow(PasteShortcut shortcut) {
     bool posted = true;
     std::size_t tried = 0;
     while (tried < keys.size() && posted)
-        posted = notifyKeysym(keys[tried++], true);
+        posted = co_await notifyKeysym(session, keys[tried++], true);
     // Every key that may have gone down comes up again, or it would stay held for the user.
-    while (tried > 0)
-        posted = notifyKeysym(keys[--tried], false) && posted;
-    return posted;
+    while (tried > 0) {
+        const bool released = co_await notifyKeysym(session, keys[--tried], false);
+        posted = released && posted;
+    }
+    co_return posted;
 }
 
 } // namespace murmelo

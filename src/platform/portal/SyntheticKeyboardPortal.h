@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 namespace murmelo {
 
@@ -25,18 +26,18 @@ public:
         started,  // a keyboard was granted
         refused,  // the user or the desktop said no, or the portal failed
         closed,   // the desktop ended the session
+        unsupported, // the session's portal offers no RemoteDesktop with a keyboard
     };
 
     static inline const QString secretService = QStringLiteral("com.murmelo.portal");
     static inline const QString secretAccount = QStringLiteral("remote-desktop-restore-token");
 
-    // Nothing when the session's portal offers no RemoteDesktop with a keyboard (or no secret
-    // back end is given). Otherwise the session starts in the background at once: portals that
-    // remember nothing ask the user now, not in the middle of a dictation.
-    static std::unique_ptr<SyntheticKeyboardPortal>
-    createIfSupported(std::shared_ptr<SecretBackend> secrets,
-                      QDBusConnection connection = QDBusConnection::sessionBus(),
-                      portal::PortalTimeouts timeouts = {});
+    // Nothing without a session bus or a secret back end. Otherwise the session starts in the
+    // background at once: portals that remember nothing ask the user now, not in the middle of a
+    // dictation; a portal without a RemoteDesktop keyboard leaves the state unsupported.
+    static std::unique_ptr<SyntheticKeyboardPortal> create(std::shared_ptr<SecretBackend> secrets,
+                                                           QDBusConnection connection = QDBusConnection::sessionBus(),
+                                                           portal::PortalTimeouts timeouts = {});
     ~SyntheticKeyboardPortal() override;
 
     // True once the portal granted the keyboard and until the session ends.
@@ -48,12 +49,11 @@ public:
     // Keysyms Control_L (and Shift_L for Ctrl+Shift+V) and v down, then up in reverse order.
     // False without a started session or when the portal refuses a key; keys that went down are
     // released even then.
-    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override { co_return postPasteShortcutNow(shortcut); }
-    bool postPasteShortcutNow(PasteShortcut shortcut);
+    QCoro::Task<bool> postPasteShortcut(PasteShortcut shortcut) override;
 
     State state() const { return m_state; }
     // Starts a new session after a refusal or the end of one; nothing while one is starting or
-    // running.
+    // running, or when the portal has no keyboard to offer.
     void restart();
 
 signals:
@@ -64,17 +64,19 @@ private slots:
 
 private:
     SyntheticKeyboardPortal(std::shared_ptr<SecretBackend> secrets, QDBusConnection connection,
-                            portal::PortalTimeouts timeouts, quint32 version);
+                            portal::PortalTimeouts timeouts);
 
     QCoro::Task<> start();
+    // The RemoteDesktop version, asked once; nothing when it offers no keyboard.
+    QCoro::Task<std::optional<quint32>> keyboardVersion();
     void setState(State state);
     void forgetSession();
-    bool notifyKeysym(int keysym, bool pressed);
+    QCoro::Task<bool> notifyKeysym(QString session, int keysym, bool pressed);
 
     std::shared_ptr<SecretBackend> m_secrets;
     QDBusConnection m_connection;
     portal::PortalTimeouts m_timeouts;
-    quint32 m_version;
+    std::optional<quint32> m_version;
     State m_state = State::refused;
     QString m_session;
     bool m_hostRegistered = false;

@@ -11,6 +11,7 @@
 #include "dictation/AppState.h"
 #include "qt/DesktopSession.h"
 #include "settings/AppSettings.h"
+#include "system/SystemReadiness.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -58,6 +59,7 @@ private slots:
         for (const QJsonValue& taken : row["taken"].toArray())
             hotkey.heldByOthers.append(shortcut(preset(taken)));
         hotkey.registerStatus = row["status"].toInt();
+        hotkey.asksDesktop = row.contains("desktopAnswer"); // to the change; the saved one it takes
         AppBackends backends;
         backends.defaults = std::make_unique<UserDefaults>(settingsPath);
         if (row.contains("saved")) backends.defaults->set({{AppSettings::hotkeyPresetKey, row["saved"]}});
@@ -70,7 +72,9 @@ private slots:
         backends.timing = {200ms, 200ms, 20ms, 200ms};
         backends.mockDelays = {1ms, 1ms};
         AppContainer container(std::move(backends));
+        if (hotkey.asksDesktop) hotkey.answer(0);
         if (row.contains("change")) container.settings().setHotkeyPreset(preset(row["change"]));
+        if (hotkey.asksDesktop) hotkey.answer(row["desktopAnswer"].toInt());
 
         QList<HotkeyShortcut> grabbed, expected;
         for (const auto& [handle, registration] : hotkey.active)
@@ -80,6 +84,8 @@ private slots:
         QCOMPARE(UserDefaults(settingsPath).value(AppSettings::hotkeyPresetKey),
                  row.value("stored")); // value(): operator[] would add a null
         QCOMPARE(hotkey.attempts, row["attempts"].toInt());
+        if (row.contains("shows"))
+            QCOMPARE(SystemReadiness::hotkey(container.hotkeyStatus().facts()).text, row["shows"].toString());
         const DictationPhase phase = container.state().phase();
         if (row.contains("notice"))
             QCOMPARE(phase, DictationPhase::error(row["notice"].toString()));

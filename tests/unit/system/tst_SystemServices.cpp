@@ -180,6 +180,7 @@ private slots:
         facts.registered = hotkey["registered"].toBool();
         facts.preset = fromRawValue<HotkeyPreset>(hotkey["preset"].toString()).value_or(HotkeyPreset::controlOptionSpace);
         facts.fellBack = hotkey["fellBack"].toBool();
+        facts.pending = hotkey["pending"].toBool();
         facts.noShortcutService = hotkey["noService"].toBool();
         facts.problem = hotkey["problem"].toString();
         // A keyring that never answers in time is told apart from one that says it is absent.
