@@ -17,6 +17,9 @@
 #include "stores/KeychainStore.h"
 #include "system/GlobalHotkeyService.h"
 #include "system/TextInsertionService.h"
+#include "dictation/AppState.h"
+#include "system/CancelKey.h"
+#include "x11/CancelKeyX11.h"
 #include "x11/HotkeyBackendX11.h"
 #include "x11/SyntheticKeyboardX11.h"
 #include "x11/X11Session.h"
@@ -46,7 +49,7 @@ namespace {
 
 // Space and the modifier bits of the test server's standard keymap, written out so the tests do
 // not lean on the lookups they check.
-constexpr xcb_keycode_t space = 65;
+constexpr xcb_keycode_t space = 65, escape = 9;
 constexpr quint16 controlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, numLock = XCB_MOD_MASK_2;
 
 // Another X client grabbing Space with some modifiers on the root window, as a rival application
@@ -56,9 +59,10 @@ struct RivalClient {
     explicit RivalClient(const QString& display)
         : connection(xcb_connect(display.toLocal8Bit().constData(), nullptr)) {}
     ~RivalClient() { xcb_disconnect(connection); }
-    bool grabSpace(quint16 modifiers) { // false when someone else holds it already
+    bool grabSpace(quint16 modifiers) { return grab(space, modifiers); }
+    bool grab(xcb_keycode_t key, quint16 modifiers) { // false when someone else holds it already
         xcb_generic_error_t* error = xcb_request_check(
-            connection, xcb_grab_key_checked(connection, 0, x11::rootWindow(connection), modifiers, space,
+            connection, xcb_grab_key_checked(connection, 0, x11::rootWindow(connection), modifiers, key,
                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         std::free(error);
         return !error;
@@ -184,6 +188,33 @@ private slots:
         QVERIFY(!RivalClient(m_display.name()).grabSpace(rivalModifiers));
         service.registerHotkey(HotkeyPreset::controlShiftSpace, [] {});
         QVERIFY(RivalClient(m_display.name()).grabSpace(rivalModifiers));
+    }
+
+    // Escape belongs to the applications except while a dictation can still be cancelled; a grab
+    // left behind would take it from every application, also with Num Lock on.
+    void escapeCancelsOnlyWhileADictationCanBeCancelledAndIsLeftToOthersOtherwise() {
+        AppState state;
+        CancelKeyX11 backend;
+        int cancels = 0;
+        CancelKeyService service(state, backend, [&] { ++cancels; });
+        const auto othersGetEscape = [&] {
+            RivalClient rival(m_display.name());
+            return rival.grab(escape, 0) && rival.grab(escape, numLock);
+        };
+        QVERIFY(othersGetEscape());
+        state.beginRecording();
+        QVERIFY(!othersGetEscape());
+        QVERIFY(m_display.run("xdotool", {"key", "Escape"}));
+        QTRY_COMPARE(cancels, 1);
+        state.transition(DictationPhase::refining());
+        QVERIFY(!othersGetEscape());
+        for (const DictationPhase& end : {DictationPhase::inserting(), DictationPhase::cancelled(),
+                                          DictationPhase::error("出错了")}) {
+            state.beginRecording();
+            state.transition(end);
+            QVERIFY2(othersGetEscape(), qPrintable(debugName(end)));
+        }
+        QCOMPARE(cancels, 1);
     }
 
     // The user still holds the hotkey's Control + Alt, locks on, and lets go 300 ms later: a
