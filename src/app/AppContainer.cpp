@@ -78,6 +78,7 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     m_coordinator = std::make_unique<DictationCoordinator>(
         *m_state, *m_settings, *m_dictionary, *m_historyStore, *m_providers, *m_audioCapture,
         *m_textInsertion, *m_backends.pasteboard, m_backends.timing);
+    QPointer<DictationCoordinator> coordinator(m_coordinator.get());
     m_hotkey = std::make_unique<GlobalHotkeyService>(*m_backends.hotkey);
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(*m_backends.loginItem);
     m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning,
@@ -85,7 +86,6 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     if (m_backends.sounds)
         m_soundCues = std::make_unique<SoundCueService>(*m_state, *m_settings, *m_backends.sounds);
     if (m_backends.cancelKey) {
-        QPointer<DictationCoordinator> coordinator(m_coordinator.get());
         m_cancelKey = std::make_unique<CancelKeyService>(*m_state, *m_backends.cancelKey, [coordinator] {
             if (coordinator) coordinator->cancelDictation();
         });
@@ -94,6 +94,10 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     connect(m_hotkey.get(), &GlobalHotkeyService::registered, this,
             [this](HotkeyPreset preset) { m_hotkeyStatus.set(registeredAs(preset)); });
     connect(m_hotkey.get(), &GlobalHotkeyService::registrationFailed, this, &AppContainer::hotkeyRefused);
+    m_hotkey->setReleaseAction([coordinator, settings] {
+        if (coordinator && settings && settings->hotkeyBehavior() == HotkeyBehavior::holdToTalk)
+            coordinator->endHold();
+    });
     registerSavedHotkey();
     // Subscribed only now, so the fallback written above does not come back as a change.
     connect(m_settings.get(), &AppSettings::hotkeyPresetChanged, this, &AppContainer::applyHotkey);
@@ -105,10 +109,16 @@ bool AppContainer::canPostInput() const {
     return m_backends.keyboard->isAvailable();
 }
 
+// The behaviour is read at each press, so changing it needs no new registration.
 std::function<void()> AppContainer::hotkeyAction() {
     QPointer<DictationCoordinator> coordinator(m_coordinator.get());
-    return [coordinator] {
-        if (coordinator) coordinator->toggleDictation();
+    QPointer<AppSettings> settings(m_settings.get());
+    return [coordinator, settings] {
+        if (!coordinator || !settings) return;
+        if (settings->hotkeyBehavior() == HotkeyBehavior::holdToTalk)
+            coordinator->beginHold();
+        else
+            coordinator->toggleDictation();
     };
 }
 

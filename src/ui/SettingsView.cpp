@@ -149,7 +149,17 @@ QWidget* SettingsView::buildGeneralTab() {
 
     m_hotkey = picker("hotkeyPicker", group);
     fillPicker<HotkeyPreset>(m_hotkey);
-    form->addRow(QStringLiteral("全局快捷键"), m_hotkey);
+    m_hotkeyBehavior = picker("hotkeyBehaviorPicker", group);
+    fillPicker<HotkeyBehavior>(m_hotkeyBehavior);
+    // One row for both, so that the environment checks below still fit unscrolled.
+    auto* hotkeyRow = new QHBoxLayout;
+    hotkeyRow->addWidget(m_hotkey, 1);
+    auto* behaviorLabel = new QLabel(QStringLiteral("快捷键方式"), group);
+    behaviorLabel->setBuddy(m_hotkeyBehavior);
+    hotkeyRow->addSpacing(8);
+    hotkeyRow->addWidget(behaviorLabel);
+    hotkeyRow->addWidget(m_hotkeyBehavior, 1);
+    form->addRow(QStringLiteral("全局快捷键"), hotkeyRow);
 
     // Switches and their help share rows, so that the environment checks below fit unscrolled.
     m_mock = toggle(QStringLiteral("使用 Mock Provider"), "mockSwitch", group);
@@ -239,6 +249,9 @@ QWidget* SettingsView::buildGeneralTab() {
     });
     connect(m_hotkey, &QComboBox::currentIndexChanged, this,
             [this] { m_settings.setHotkeyPreset(HotkeyPreset(m_hotkey->currentData().toInt())); });
+    connect(m_hotkeyBehavior, &QComboBox::currentIndexChanged, this, [this] {
+        m_settings.setHotkeyBehavior(HotkeyBehavior(m_hotkeyBehavior->currentData().toInt()));
+    });
     connect(m_mock, &QCheckBox::toggled, &m_settings, &AppSettings::setUseMockProviders);
     connect(m_saveHistory, &QCheckBox::toggled, &m_settings, &AppSettings::setSaveHistory);
     connect(m_soundCues, &QCheckBox::toggled, &m_settings, &AppSettings::setSoundCues);
@@ -299,6 +312,7 @@ void SettingsView::syncGeneral() {
     showInPicker(m_inputMode, m_settings.inputMode());
     showInPicker(m_provider, m_settings.refinementProvider());
     showInPicker(m_hotkey, m_settings.hotkeyPreset());
+    showInPicker(m_hotkeyBehavior, m_settings.hotkeyBehavior());
     m_providerNote->setText(m_settings.refinementProvider() == RefinementProviderKind::openAI
                                 ? QStringLiteral("转写和整理共用一个 OpenAI Key，便于先跑通真实流程。")
                                 : QStringLiteral("使用独立 DeepSeek Key，默认采用非思考模式。"));

@@ -70,6 +70,7 @@ private:
     QComboBox* m_provider = nullptr;
     QLabel* m_providerNote = nullptr;
     QComboBox* m_hotkey = nullptr;
+    QComboBox* m_hotkeyBehavior = nullptr;
     QCheckBox* m_mock = nullptr;
     QCheckBox* m_saveHistory = nullptr;
     QCheckBox* m_soundCues = nullptr;

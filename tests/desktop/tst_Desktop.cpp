@@ -140,8 +140,9 @@ private:
     }
 
 private slots:
-    // Lock variants count as presses, auto-repeats of a held shortcut do not. A grab's presses
-    // reach the root window also while our own window has the focus.
+    // Lock variants count as presses, auto-repeats of a held shortcut neither as presses nor as
+    // releases (hold to talk would stop and start again). A grab's presses reach the root window
+    // also while our own window has the focus.
     void eachPressRunsTheActionOnce_data() { test::rowsFromJson(QFINDTESTDATA("hotkey_presses.json")); }
     void eachPressRunsTheActionOnce() {
         QFETCH(QJsonObject, row);
@@ -153,12 +154,15 @@ private slots:
         }
         HotkeyBackendX11 backend;
         GlobalHotkeyService service(backend);
-        int runs = 0;
+        int runs = 0, releases = 0;
         service.registerHotkey(*fromRawValue<HotkeyPreset>(row["preset"].toString()), [&] { ++runs; });
+        service.setReleaseAction([&] { ++releases; });
         QVERIFY(m_display.run("xdotool", row["xdotool"].toVariant().toStringList()));
         QTRY_COMPARE_WITH_TIMEOUT(runs, row["runs"].toInt(), 5000);
-        QTest::qWait(50);
+        QTRY_COMPARE_WITH_TIMEOUT(releases, row["releases"].toInt(), 5000);
+        QTest::qWait(100);
         QCOMPARE(runs, row["runs"].toInt());
+        QCOMPARE(releases, row["releases"].toInt());
     }
 
     // The rival holds the combination itself, or only its Num Lock variant: then our plain grab

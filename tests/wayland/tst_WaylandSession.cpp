@@ -181,11 +181,13 @@ private slots:
     }
 
     // The portal's trigger syntax names every modifier; the replaced shortcut's session is closed,
-    // so the desktop forgets its keys; each press runs the action once.
-    void presetIsBoundWithItsKeysAndReplacesTheOldOneAndRunsOncePerPress() {
+    // so the desktop forgets its keys; each press runs the action once, and its release the
+    // release action (hold to talk).
+    void presetIsBoundWithItsKeysAndReplacesTheOldOneAndRunsOncePerPressAndRelease() {
         HotkeyBackendPortal backend(bus(), quick);
         GlobalHotkeyService service(backend);
-        int runs = 0;
+        int runs = 0, releases = 0;
+        service.setReleaseAction([&] { ++releases; });
         service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ++runs; });
         QVERIFY(logged("Bind CTRL+ALT+space"));
         service.registerHotkey(HotkeyPreset::commandShiftSpace, [&] { ++runs; });
@@ -196,6 +198,7 @@ private slots:
         QVERIFY(test::waitUntil([&] { return m_releases == 2; }, 5s));
         QCoreApplication::processEvents(); // the actions the presses queued
         QCOMPARE(runs, 2);
+        QCOMPARE(releases, 2);
     }
 
     void declinedChangeKeepsTheOldShortcutFiring() {

@@ -35,6 +35,9 @@ struct DictationCoordinator::Session {
     std::shared_ptr<std::atomic<bool>> heard = std::make_shared<std::atomic<bool>>(false);
     bool microphoneLost = false;
     bool cancelled = false;
+    // Hold to talk: since when the hotkey is held, and for how long once it was let go.
+    std::optional<std::chrono::steady_clock::time_point> heldSince;
+    std::optional<std::chrono::steady_clock::duration> heldFor;
     bool inserting = false; // too late to cancel: the text is on its way to the application
 };
 
@@ -71,6 +74,34 @@ void DictationCoordinator::toggleDictation() {
             stopDictation();
         } // else it is being processed; the toggle has nothing to do
     });
+}
+
+void DictationCoordinator::beginHold() {
+    const TimePoint pressedAt = std::chrono::steady_clock::now();
+    QTimer::singleShot(0, this, [this, pressedAt] {
+        if (m_starting) return;
+        if (!m_session)
+            startDictation(pressedAt);
+        else if (m_session->recording)
+            stopDictation();
+    });
+}
+
+void DictationCoordinator::endHold() {
+    const TimePoint releasedAt = std::chrono::steady_clock::now();
+    QTimer::singleShot(0, this, [this, releasedAt] {
+        if (!m_session || !m_session->heldSince || m_session->heldFor || m_session->cancelled) return;
+        m_session->heldFor = releasedAt - *m_session->heldSince;
+        // A release while the start still runs is acted on once the microphone records.
+        if (m_session->recording) endHeldRecording(m_session);
+    });
+}
+
+void DictationCoordinator::endHeldRecording(const std::shared_ptr<Session>& session) {
+    if (*session->heldFor < m_timing.slip)
+        cancelSession(session);
+    else
+        stopDictation();
 }
 
 void DictationCoordinator::cancelDictation() {
@@ -126,13 +157,14 @@ QCoro::Task<> DictationCoordinator::sendChunks(std::shared_ptr<Session> session)
     session->sendDone->complete();
 }
 
-QCoro::Task<> DictationCoordinator::startDictation() {
+QCoro::Task<> DictationCoordinator::startDictation(std::optional<TimePoint> heldSince) {
     QPointer self(this);
     m_starting = true;
     m_holds.cancelAll(); // a success still on show gives way to the new dictation
 
     auto session = std::make_shared<Session>();
     session->dictation = ++m_dictation;
+    session->heldSince = heldSince;
     std::exception_ptr failure;
     try {
         auto providers = m_providers.makeProviders();
@@ -197,6 +229,7 @@ QCoro::Task<> DictationCoordinator::startDictation() {
     m_starting = false;
     session->recording = true;
     m_state.beginRecording();
+    if (session->heldFor) endHeldRecording(session);
 }
 
 // The start stays in progress until its clean-up is over: a toggle meanwhile would otherwise open a

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <memory>
 
 namespace murmelo {
@@ -30,6 +31,7 @@ struct DictationTiming {
     std::chrono::milliseconds successHold{1500}; // success shows this long before idle
     std::chrono::milliseconds cancelGrace{5000}; // how long a cancelled provider may take to react
     std::chrono::milliseconds cancelledHold{800}; // "已取消" shows this long before idle
+    std::chrono::milliseconds slip{300};          // a hold of the hotkey shorter than this is a slip
 };
 
 // Runs one dictation from the first hotkey press to the text pasted into the focused application:
@@ -58,6 +60,11 @@ public:
     // Returns at once; when its turn on the event loop comes it starts a dictation, stops the one
     // recording, or does nothing while one is starting or being processed.
     void toggleDictation();
+    // Hold to talk: the press starts a dictation (or stops one a toggle started), the release of
+    // the press that started it stops it, and a release within the slip time cancels it instead.
+    // Both return at once and act in their turn on the event loop.
+    void beginHold();
+    void endHold();
     // Returns at once; then cancels the dictation that records, transcribes or refines: nothing of
     // it is committed, pasted, copied or saved. Does nothing while one starts or is being inserted.
     void cancelDictation();
@@ -78,7 +85,9 @@ signals:
 private:
     struct Session;
 
-    QCoro::Task<> startDictation();
+    using TimePoint = std::chrono::steady_clock::time_point;
+    QCoro::Task<> startDictation(std::optional<TimePoint> heldSince = std::nullopt);
+    void endHeldRecording(const std::shared_ptr<Session>& session);
     QCoro::Task<> stopDictation();
     QCoro::Task<> cleanupAfterFailure(QString message);
     QCoro::Task<> cancelSession(std::shared_ptr<Session> session);

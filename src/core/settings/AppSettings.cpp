@@ -38,6 +38,7 @@ AppSettings::AppSettings(UserDefaults& defaults, QObject* parent)
     readString(defaults, selectedMicrophoneUIDKey, m_selectedMicrophoneUID);
     readEnum(defaults, hotkeyPresetKey, m_hotkeyPreset);
     readBool(defaults, soundCuesKey, m_soundCues);
+    readEnum(defaults, hotkeyBehaviorKey, m_hotkeyBehavior);
     m_isInitializing = false;
 }
 
@@ -76,6 +77,9 @@ void AppSettings::setHotkeyPreset(HotkeyPreset value) {
 }
 
 void AppSettings::setSoundCues(bool value) { assign(m_soundCues, value, &AppSettings::soundCuesChanged); }
+void AppSettings::setHotkeyBehavior(HotkeyBehavior value) {
+    assign(m_hotkeyBehavior, value, &AppSettings::hotkeyBehaviorChanged);
+}
 
 void AppSettings::persist() {
     if (m_isInitializing) return;
@@ -91,6 +95,7 @@ void AppSettings::persist() {
     values.insert(selectedMicrophoneUIDKey, m_selectedMicrophoneUID);
     values.insert(hotkeyPresetKey, rawValue(m_hotkeyPreset));
     values.insert(soundCuesKey, m_soundCues);
+    values.insert(hotkeyBehaviorKey, rawValue(m_hotkeyBehavior));
     m_defaults.set(values);
 }
 

@@ -9,8 +9,8 @@ namespace murmelo {
 
 class UserDefaults;
 
-// The user's eleven persistent preferences. Every setter stores the value, emits its change signal
-// and then writes all eleven keys. Main thread only.
+// The user's twelve persistent preferences. Every setter stores the value, emits its change signal
+// and then writes all twelve keys. Main thread only.
 class AppSettings final : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +26,7 @@ public:
     static inline const QString selectedMicrophoneUIDKey = QStringLiteral("settings.selectedMicrophoneUID");
     static inline const QString hotkeyPresetKey = QStringLiteral("settings.hotkeyPreset");
     static inline const QString soundCuesKey = QStringLiteral("settings.soundCues");
+    static inline const QString hotkeyBehaviorKey = QStringLiteral("settings.hotkeyBehavior");
 
     // Reads every key once; writes nothing. The store must outlive the settings.
     explicit AppSettings(UserDefaults& defaults, QObject* parent = nullptr);
@@ -41,6 +42,7 @@ public:
     QString selectedMicrophoneUID() const { return m_selectedMicrophoneUID; }
     HotkeyPreset hotkeyPreset() const { return m_hotkeyPreset; }
     bool soundCues() const { return m_soundCues; }
+    HotkeyBehavior hotkeyBehavior() const { return m_hotkeyBehavior; }
     bool isInitializing() const { return m_isInitializing; }
 
     void setInputMode(InputMode value);
@@ -54,8 +56,9 @@ public:
     void setSelectedMicrophoneUID(const QString& value);
     void setHotkeyPreset(HotkeyPreset value);
     void setSoundCues(bool value);
+    void setHotkeyBehavior(HotkeyBehavior value);
 
-    // Writes all eleven values; does nothing while the object is being constructed.
+    // Writes all twelve values; does nothing while the object is being constructed.
     void persist();
 
 signals:
@@ -70,6 +73,7 @@ signals:
     void selectedMicrophoneUIDChanged(const QString& value);
     void hotkeyPresetChanged(murmelo::HotkeyPreset value);
     void soundCuesChanged(bool value);
+    void hotkeyBehaviorChanged(murmelo::HotkeyBehavior value);
     // After any of the above.
     void changed();
 
@@ -88,6 +92,7 @@ private:
     QString m_selectedMicrophoneUID;
     HotkeyPreset m_hotkeyPreset = HotkeyPreset::controlOptionSpace;
     bool m_soundCues = true; // files from before the setting keep the cues
+    HotkeyBehavior m_hotkeyBehavior = HotkeyBehavior::toggle;
     bool m_isInitializing = true;
 };
 

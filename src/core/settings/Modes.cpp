@@ -25,6 +25,11 @@ constexpr std::array hotkeyPresets{
     CaseInfo<HotkeyPreset>{HotkeyPreset::commandShiftSpace, "commandShiftSpace", "Super + Shift + Space"},
 };
 
+constexpr std::array hotkeyBehaviors{
+    CaseInfo<HotkeyBehavior>{HotkeyBehavior::toggle, "toggle", "按一下开始，再按一下结束"},
+    CaseInfo<HotkeyBehavior>{HotkeyBehavior::holdToTalk, "holdToTalk", "按住说话，松开结束"},
+};
+
 template <typename Table, typename Enum> const auto& find(const Table& table, Enum value) {
     for (const auto& info : table)
         if (info.value == value) return info;
@@ -64,6 +69,13 @@ template <> QList<HotkeyPreset> allCases<HotkeyPreset>() { return list(hotkeyPre
 
 QString title(InputMode mode) { return QString::fromUtf8(find(inputModes, mode).title); }
 QString title(RefinementProviderKind kind) { return QString::fromUtf8(find(providerKinds, kind).title); }
+QString rawValue(HotkeyBehavior behavior) { return QString::fromLatin1(find(hotkeyBehaviors, behavior).raw); }
+template <> std::optional<HotkeyBehavior> fromRawValue<HotkeyBehavior>(const QString& raw) {
+    return parse(hotkeyBehaviors, raw);
+}
+template <> QList<HotkeyBehavior> allCases<HotkeyBehavior>() { return list(hotkeyBehaviors); }
+QString title(HotkeyBehavior behavior) { return QString::fromUtf8(find(hotkeyBehaviors, behavior).title); }
+
 QString title(HotkeyPreset preset) { return QString::fromUtf8(find(hotkeyPresets, preset).title); }
 
 QString systemImage(InputMode mode) {

@@ -26,6 +26,7 @@ GlobalHotkeyService::GlobalHotkeyService(HotkeyBackend& backend, QObject* parent
         activate(handle, preset);
         emit registered(preset);
     });
+    m_backend.setReleaseHandler([this] { run(&GlobalHotkeyService::m_releaseAction); });
     m_backend.setFailureHandler([this](HotkeyHandle handle, qint32 status) {
         if (m_pending && m_pending->handle == handle) {
             const HotkeyPreset preset = m_pending->preset;
@@ -42,6 +43,7 @@ GlobalHotkeyService::GlobalHotkeyService(HotkeyBackend& backend, QObject* parent
 GlobalHotkeyService::~GlobalHotkeyService() {
     m_backend.setFailureHandler(nullptr);
     m_backend.setConfirmHandler(nullptr);
+    m_backend.setReleaseHandler(nullptr);
     cancelPending();
     if (m_hotKey) m_backend.unregisterHotKey(*m_hotKey);
     if (m_handlerInstalled) m_backend.removeHandler();
@@ -91,15 +93,17 @@ void GlobalHotkeyService::activate(HotkeyHandle handle, HotkeyPreset preset) {
     ++m_nextRegistrationId;
 }
 
-void GlobalHotkeyService::pressed() {
+void GlobalHotkeyService::pressed() { run(&GlobalHotkeyService::m_action); }
+
+void GlobalHotkeyService::run(Action GlobalHotkeyService::*which) {
     // The action runs as its own main-thread step once the back end's handler has returned; a
     // service destroyed meanwhile drops it (the queued call dies with its context object).
     QMetaObject::invokeMethod(
         this,
-        [self = QPointer(this)] {
-            if (!self || !self->m_action) return;
-            // A copy: the action may register a new shortcut, which replaces m_action under it.
-            const Action action = self->m_action;
+        [self = QPointer(this), which] {
+            if (!self || !(self->*which)) return;
+            // A copy: the action may register a new shortcut, which replaces it under it.
+            const Action action = self->*which;
             action();
         },
         Qt::QueuedConnection);

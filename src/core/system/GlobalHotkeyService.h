@@ -27,6 +27,8 @@ public:
     // return: the previous shortcut stays until the desktop agrees (registered()) or refuses
     // (registrationFailed()). A change made meanwhile supersedes the pending one.
     void registerHotkey(HotkeyPreset preset, Action action);
+    // What the release of the shortcut triggers (hold to talk); nothing when empty.
+    void setReleaseAction(Action action) { m_releaseAction = std::move(action); }
     // Withdraws a pending change; the active shortcut stays.
     void cancelPending();
 
@@ -47,6 +49,7 @@ signals:
 
 private:
     void pressed();
+    void run(Action GlobalHotkeyService::*action);
 
     HotkeyBackend& m_backend;
     struct Pending {
@@ -60,6 +63,7 @@ private:
     std::optional<Pending> m_pending;
     bool m_handlerInstalled = false;
     Action m_action;
+    Action m_releaseAction;
     quint32 m_nextRegistrationId = 1;
 };
 

@@ -52,6 +52,9 @@ public:
     static constexpr qint32 statusDeclined = -3;
 
     using PressHandler = std::function<void()>;
+    // Called on the main thread when the key of a press the press handler saw goes up; the
+    // auto-repeat of a held shortcut is neither a press nor a release.
+    using ReleaseHandler = std::function<void()>;
     // Called on the main thread when a registration that returned 0 fails later (back ends that
     // ask the desktop, and maybe the user, asynchronously). The handle is no longer registered.
     using FailureHandler = std::function<void(HotkeyHandle handle, qint32 status)>;
@@ -71,6 +74,8 @@ public:
     // Back ends that answer registerHotKey() at once never call them.
     virtual void setFailureHandler(FailureHandler handler) { (void)handler; }
     virtual void setConfirmHandler(ConfirmHandler handler) { (void)handler; }
+    // Back ends that cannot tell a release never call it.
+    virtual void setReleaseHandler(ReleaseHandler handler) { (void)handler; }
     // True when a registration that returned 0 is only accepted for asking: it holds once the
     // confirm handler ran for it, or never, when the failure handler runs instead.
     virtual bool answersLater() const { return false; }

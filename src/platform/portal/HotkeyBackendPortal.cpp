@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace murmelo {
 namespace {
 
@@ -30,9 +32,13 @@ HotkeyBackendPortal::HotkeyBackendPortal(QDBusConnection connection, portal::Por
     portal::registerTypes();
     // Subscribed once for every session: a press right after binding must not be missed.
     if (m_connection.isConnected())
-        m_subscribed = m_connection.connect(
-            portal::service, portal::objectPath, globalShortcuts, QStringLiteral("Activated"), this,
-            SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        m_subscribed =
+            m_connection.connect(portal::service, portal::objectPath, globalShortcuts,
+                                 QStringLiteral("Activated"), this,
+                                 SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))) &&
+            m_connection.connect(portal::service, portal::objectPath, globalShortcuts,
+                                 QStringLiteral("Deactivated"), this,
+                                 SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
 }
 
 HotkeyBackendPortal::~HotkeyBackendPortal() {
@@ -40,10 +46,14 @@ HotkeyBackendPortal::~HotkeyBackendPortal() {
         watchSession(registration.session, false);
         portal::closeSession(m_connection, registration.session);
     }
-    if (m_subscribed)
+    if (m_subscribed) {
         m_connection.disconnect(portal::service, portal::objectPath, globalShortcuts,
                                 QStringLiteral("Activated"), this,
                                 SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        m_connection.disconnect(portal::service, portal::objectPath, globalShortcuts,
+                                QStringLiteral("Deactivated"), this,
+                                SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    }
 }
 
 qint32 HotkeyBackendPortal::installHandler(PressHandler handler) {
@@ -199,17 +209,26 @@ QCoro::Task<> HotkeyBackendPortal::bind(HotkeyHandle handle) {
     }
 }
 
+// Matched by session alone: a press may overtake our handling of the bind's answer, and the
+// portal activates only shortcuts it has bound.
+bool HotkeyBackendPortal::isOurs(const QDBusObjectPath& session, const QString& shortcut) const {
+    if (shortcut != shortcutId) return false;
+    return std::any_of(m_registrations.begin(), m_registrations.end(),
+                       [&](const auto& entry) { return entry.second.session == session.path(); });
+}
+
 void HotkeyBackendPortal::onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong,
                                       const QVariantMap&) {
-    if (shortcut != shortcutId || !m_handler) return;
-    // Matched by session alone: a press may overtake our handling of the bind's answer, and the
-    // portal activates only shortcuts it has bound.
-    for (const auto& [handle, registration] : m_registrations) {
-        if (registration.session != session.path()) continue;
-        const PressHandler handler = m_handler; // the handler may replace itself
-        handler();
-        return;
-    }
+    if (!m_handler || !isOurs(session, shortcut)) return;
+    const PressHandler handler = m_handler; // the handler may replace itself
+    handler();
+}
+
+void HotkeyBackendPortal::onDeactivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong,
+                                        const QVariantMap&) {
+    if (!m_releaseHandler || !isOurs(session, shortcut)) return;
+    const ReleaseHandler handler = m_releaseHandler;
+    handler();
 }
 
 } // namespace murmelo

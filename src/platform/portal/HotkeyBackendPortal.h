@@ -16,7 +16,8 @@ namespace murmelo {
 // Global shortcuts through the desktop portal's GlobalShortcuts interface (KDE Plasma, Hyprland,
 // recent GNOME on Wayland). Each registration is one portal session holding one shortcut whose
 // preferred trigger is the preset's keys; the desktop (maybe the user) decides the final keys.
-// The action runs when the shortcut goes down (Activated), never on its release.
+// The action runs when the shortcut goes down (Activated); the release handler when it goes up
+// (Deactivated).
 //
 // registerHotKey() answers at once and binds in the background, since the desktop may ask the
 // user; the confirm handler runs once the shortcut is bound. Statuses: 0 accepted for asking;
@@ -39,6 +40,7 @@ public:
     void unregisterHotKey(HotkeyHandle handle) override;
     void setFailureHandler(FailureHandler handler) override;
     void setConfirmHandler(ConfirmHandler handler) override;
+    void setReleaseHandler(ReleaseHandler handler) override { m_releaseHandler = std::move(handler); }
     bool answersLater() const override { return true; }
 
     // The trigger in the portal's shortcut syntax ("CTRL+ALT+space"); empty for a key it
@@ -50,6 +52,8 @@ public:
 private slots:
     void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
                      const QVariantMap& options);
+    void onDeactivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
+                       const QVariantMap& options);
     void onSessionClosed(const QDBusMessage& message);
 
 private:
@@ -61,12 +65,14 @@ private:
     QCoro::Task<> bind(HotkeyHandle handle);
     // The registration `handle` if it is still wanted.
     Registration* live(HotkeyHandle handle);
+    bool isOurs(const QDBusObjectPath& session, const QString& shortcut) const;
     void fail(HotkeyHandle handle, qint32 status);
     void watchSession(const QString& session, bool watch);
 
     QDBusConnection m_connection;
     portal::PortalTimeouts m_timeouts;
     PressHandler m_handler;
+    ReleaseHandler m_releaseHandler;
     FailureHandler m_failureHandler;
     ConfirmHandler m_confirmHandler;
     std::map<HotkeyHandle, Registration> m_registrations;

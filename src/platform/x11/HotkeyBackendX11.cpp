@@ -21,7 +21,16 @@ constexpr quint32 repeatWindowMs = 1000;
 
 } // namespace
 
-HotkeyBackendX11::HotkeyBackendX11() = default;
+HotkeyBackendX11::HotkeyBackendX11() {
+    // The server sends a repeat's release and press together; this is ample for the press.
+    m_releaseWait.setSingleShot(true);
+    m_releaseWait.setInterval(30);
+    QObject::connect(&m_releaseWait, &QTimer::timeout, [this] {
+        if (!m_releaseHandler) return;
+        const ReleaseHandler handler = m_releaseHandler; // the handler may replace itself
+        handler();
+    });
+}
 
 HotkeyBackendX11::~HotkeyBackendX11() {
     // Qt closes its connection with the application; grabs end with the connection anyway.
@@ -160,6 +169,7 @@ bool HotkeyBackendX11::nativeEventFilter(const QByteArray& eventType, void* mess
         m_heldKeycode = 0;
         m_lastReleaseTime = key->time;
         m_lastReleaseKeycode = key->detail;
+        if (m_releaseHandler) m_releaseWait.start();
         return true;
     }
     if (!matchesRegistration(key->detail, key->state)) return false;
@@ -168,6 +178,7 @@ bool HotkeyBackendX11::nativeEventFilter(const QByteArray& eventType, void* mess
     // can do by hand. The time limit keeps a lost release from silencing the shortcut for good.
     const bool repeat = (m_heldKeycode == key->detail && key->time - m_lastPressTime < repeatWindowMs) ||
                         (m_lastReleaseKeycode == key->detail && m_lastReleaseTime == key->time);
+    if (repeat) m_releaseWait.stop(); // the key is still held
     m_heldKeycode = key->detail;
     m_lastPressTime = key->time;
     if (!repeat && m_handler) {

@@ -3,6 +3,7 @@
 #include "system/HotkeyBackend.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QTimer>
 
 #include <map>
 #include <vector>
@@ -35,6 +36,7 @@ public:
     qint32 registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier identifier,
                           HotkeyHandle& handle) override;
     void unregisterHotKey(HotkeyHandle handle) override;
+    void setReleaseHandler(ReleaseHandler handler) override { m_releaseHandler = std::move(handler); }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -59,6 +61,9 @@ private:
     quint32 m_root = 0;
     quint16 m_locks = 0;
     PressHandler m_handler;
+    ReleaseHandler m_releaseHandler;
+    // A release is only one once no auto-repeat press with its time stamp follows it.
+    QTimer m_releaseWait;
     bool m_filterInstalled = false;
     std::map<HotkeyHandle, Registration> m_registrations;
     // Our grabs and how many registrations use each: registering the combination that is

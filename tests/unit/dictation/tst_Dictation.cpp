@@ -263,6 +263,40 @@ private slots:
         QVERIFY(rig.leftNothing());
     }
 
+    // Hold to talk: a release within the slip time cancels before anything is transcribed or
+    // refined, also when it comes while the session still starts; a longer hold dictates.
+    void holdShorterThanTheSlipTimeIsCancelledLongerOneDictates_data() {
+        QTest::addColumn<int>("startMs");
+        QTest::addColumn<int>("holdMs");
+        QTest::newRow("slip while recording") << 0 << 0;
+        QTest::newRow("held while recording") << 0 << 400;
+        QTest::newRow("slip while the session starts") << 200 << 0;
+        QTest::newRow("released while the session starts after the slip time") << 500 << 400;
+    }
+    void holdShorterThanTheSlipTimeIsCancelledLongerOneDictates() {
+        QFETCH(int, startMs);
+        QFETCH(int, holdMs);
+        const bool dictates = holdMs >= 300;
+        DictationTiming timing{3000ms, 3000ms, 50ms, 500ms};
+        timing.slip = 300ms;
+        Rig rig(timing);
+        rig.settings.setSaveHistory(true);
+        rig.providers.script.delays["start"] = std::chrono::milliseconds(startMs);
+        rig.coordinator->beginHold();
+        if (startMs == 0) {
+            QVERIFY(rig.waitFor(DictationPhase::recording()));
+            rig.microphone.deliver("heard");
+        }
+        QTest::qWait(holdMs);
+        rig.coordinator->endHold();
+        QVERIFY(rig.waitFor(dictates ? DictationPhase::success() : DictationPhase::cancelled()));
+        QVERIFY(rig.waitFor(DictationPhase::idle()));
+        QCOMPARE(rig.keyboard.pastes, dictates ? 1 : 0);
+        QCOMPARE(rig.providers.sessions.first()->refinement.has_value(), dictates);
+        QCOMPARE(test::run(rig.history.allEntries()).size(), dictates ? 1 : 0);
+        QVERIFY(rig.leftNothing());
+    }
+
     void toggleStormKeepsOneDictationAndTheMicrophoneOnlyWhileRecording() {
         Rig rig({100ms, 100ms, 5ms, 200ms});
         auto* random = QRandomGenerator::global();

@@ -139,6 +139,7 @@ private slots:
         f.find<QComboBox>("refinementProviderPicker")->setCurrentIndex(1);
         f.find<QCheckBox>("saveHistorySwitch")->click();
         f.find<QCheckBox>("soundCuesSwitch")->click();
+        f.find<QComboBox>("hotkeyBehaviorPicker")->setCurrentIndex(1);
         auto* model = f.find<QLineEdit>("openAIModelField"); // read by the connection test at its press
         model->selectAll();
         QTest::keyClicks(model, "m-2");
@@ -147,6 +148,7 @@ private slots:
         QCOMPARE(f.settings.refinementProvider(), RefinementProviderKind::openAI);
         QCOMPARE(stored.value(AppSettings::saveHistoryKey), QJsonValue(true));
         QCOMPARE(stored.value(AppSettings::soundCuesKey), QJsonValue(false));
+        QCOMPARE(stored.string(AppSettings::hotkeyBehaviorKey), QStringLiteral("holdToTalk"));
         QCOMPARE(stored.string(AppSettings::openAIModelKey), QStringLiteral("m-2"));
         // Changes made elsewhere (the tray's mode picker) reach the control.
         f.settings.setInputMode(InputMode::smartDictation);
