@@ -6,6 +6,7 @@
 #include "system/Pasteboard.h"
 
 #include <QAction>
+#include <QHash>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -92,9 +93,6 @@ HistoryRow::HistoryRow(const HistoryEntry& entry, QWidget* parent)
     , m_entry(entry) {
     setObjectName(QStringLiteral("historyRow"));
     setFocusPolicy(Qt::StrongFocus);
-    // A focused row is the one Delete removes: show which it is.
-    setStyleSheet(QStringLiteral("#historyRow { border: 1px solid transparent; border-radius: 6px; }"
-                                 "#historyRow:focus { border: 1px solid palette(highlight); }"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
@@ -245,6 +243,10 @@ HistoryView::HistoryView(HistoryViewModel& model, Pasteboard& pasteboard, QWidge
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setFocusPolicy(Qt::NoFocus); // the rows take focus, not the frame around them
     m_rowsHost = new QWidget(m_scroll);
+    // A focused row is the one Delete removes: show which it is. One sheet for all rows, parsed once.
+    m_rowsHost->setStyleSheet(
+        QStringLiteral("#historyRow { border: 1px solid transparent; border-radius: 6px; }"
+                       "#historyRow:focus { border: 1px solid palette(highlight); }"));
     m_rows = new QVBoxLayout(m_rowsHost);
     m_rows->setContentsMargins(4, 4, 4, 4);
     m_rows->setSpacing(4);
@@ -268,35 +270,57 @@ void HistoryView::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) m_model.load();
 }
 
+HistoryRow* HistoryView::rowAt(int index) const {
+    QLayoutItem* item = m_rows->itemAt(index);
+    return item ? qobject_cast<HistoryRow*>(item->widget()) : nullptr;
+}
+
 void HistoryView::rebuild() {
     const auto& entries = m_model.entries();
     m_count->setText(QString::number(entries.size()) + QStringLiteral(" 条"));
     m_clear->setEnabled(!entries.isEmpty());
 
+    // Only what changed since the last build is touched: opening the tab again with the same
+    // history costs nothing, one more dictation costs one row.
+    QHash<QUuid, const HistoryEntry*> wanted;
+    wanted.reserve(entries.size());
+    for (const HistoryEntry& entry : entries)
+        wanted.insert(entry.id, &entry);
+
     // Keep the focus at the same position when the row that had it goes away.
     int focusedIndex = -1;
     QWidget* focused = QApplication::focusWidget();
-    for (int i = 0; i < m_rows->count(); ++i) {
-        QWidget* row = m_rows->itemAt(i)->widget();
-        if (row && focused && (row == focused || row->isAncestorOf(focused))) focusedIndex = i;
+    QHash<QUuid, HistoryRow*> kept;
+    for (int i = m_rows->count() - 2; i >= 0; --i) { // the last item is the stretch
+        HistoryRow* row = rowAt(i);
+        const HistoryEntry* entry = wanted.value(row->entry().id);
+        if (entry && *entry == row->entry()) {
+            kept.insert(entry->id, row);
+            continue;
+        }
+        if (focused && (row == focused || row->isAncestorOf(focused))) focusedIndex = i;
+        // A row may be asking for its own deletion right now (its button, its Delete key): it goes
+        // later, once that call has returned.
+        delete m_rows->takeAt(i);
+        row->hide();
+        row->disconnect(this);
+        row->deleteLater();
     }
 
-    // A row may be asking for its own deletion right now (its button, its Delete key): it goes
-    // later, once that call has returned.
-    while (m_rows->count() > 1) {
-        QLayoutItem* item = m_rows->takeAt(0);
-        if (QWidget* row = item->widget()) {
-            row->hide();
-            row->disconnect(this);
-            row->deleteLater();
+    for (int i = 0; i < entries.size(); ++i) {
+        HistoryRow* row = kept.value(entries[i].id);
+        if (row && rowAt(i) == row) continue;
+        if (row) {
+            m_rows->removeWidget(row);
+        } else {
+            row = new HistoryRow(entries[i], m_rowsHost);
+            connect(row, &HistoryRow::copyRequested, this, &HistoryView::copy);
+            connect(row, &HistoryRow::deleteRequested, this, &HistoryView::remove);
         }
-        delete item;
-    }
-    for (const HistoryEntry& entry : entries) {
-        auto* row = new HistoryRow(entry, m_rowsHost);
-        connect(row, &HistoryRow::copyRequested, this, &HistoryView::copy);
-        connect(row, &HistoryRow::deleteRequested, this, &HistoryView::remove);
-        m_rows->insertWidget(m_rows->count() - 1, row);
+        m_rows->insertWidget(i, row);
+        // Tab, assistive tools and child order follow the list's order, not the rows' age.
+        if (HistoryRow* next = rowAt(i + 1)) row->stackUnder(next);
+        QWidget::setTabOrder(i > 0 ? static_cast<QWidget*>(rowAt(i - 1)) : m_clear, row);
     }
     m_content->setCurrentIndex(entries.isEmpty() ? 0 : 1);
 
@@ -304,7 +328,7 @@ void HistoryView::rebuild() {
         if (entries.isEmpty())
             m_refresh->setFocus();
         else
-            m_rows->itemAt(std::min<int>(focusedIndex, int(entries.size()) - 1))->widget()->setFocus();
+            rowAt(std::min<int>(focusedIndex, int(entries.size()) - 1))->setFocus();
     }
 }
 

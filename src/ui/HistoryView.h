@@ -76,6 +76,7 @@ protected:
 
 private:
     void rebuild();
+    HistoryRow* rowAt(int index) const; // in list order; null past the rows
     void confirmClear();
     void copy(const QString& text);
     void remove(QUuid id);

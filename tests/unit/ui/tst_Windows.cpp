@@ -20,6 +20,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QLayout>
+#include <QScrollArea>
 #include <QStackedWidget>
 
 using namespace murmelo;
@@ -27,10 +29,13 @@ using test::SettingsFixture;
 
 namespace {
 
+// In the order the list shows them.
 QList<HistoryRow*> historyRows(const SettingsFixture& f) {
     QList<HistoryRow*> result;
-    for (HistoryRow* row : f.view->findChildren<HistoryRow*>())
-        if (row->isVisibleTo(f.view.get())) result.append(row);
+    const QLayout* rows = f.view->findChild<QScrollArea*>("historyList")->widget()->layout();
+    for (int i = 0; i < rows->count(); ++i)
+        if (auto* row = qobject_cast<HistoryRow*>(rows->itemAt(i)->widget()); row && row->isVisibleTo(f.view.get()))
+            result.append(row);
     return result;
 }
 
@@ -361,6 +366,7 @@ private slots:
         test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = "new dictation"}));
         f.find<QPushButton>("refreshButton")->click();
         QTRY_COMPARE(historyRows(f).size(), 2);
+        QCOMPARE(historyRows(f).first()->entry().text, QStringLiteral("new dictation")); // not below the kept row
         f.find<QPushButton>("clearButton")->click();
         f.find<QPushButton>("cancelClearButton")->click();
         QVERIFY(QFile::exists(f.historyStore.filePath()));
