@@ -12,6 +12,7 @@
 #include "settings/UserDefaults.h"
 #include "wayland/PasteboardWlClipboard.h"
 #include "wayland/SyntheticKeyboardWtype.h"
+#include "x11/FocusedWindowX11.h"
 #include "x11/HotkeyBackendX11.h"
 #include "x11/SyntheticKeyboardX11.h"
 #include "x11/X11Session.h"
@@ -24,6 +25,7 @@ void pickX11(AppBackends& backends) {
     backends.hotkey = std::make_unique<HotkeyBackendX11>();
     backends.keyboard = std::make_unique<SyntheticKeyboardX11>();
     backends.compositorRunning = [] { return x11::hasCompositingManager(); };
+    backends.focusedWindowFrame = [window = std::make_shared<FocusedWindowX11>()] { return window->frame(); };
 }
 
 // wlroots compositors (sway, Hyprland, river) take the clipboard from wl-copy and keys from wtype
