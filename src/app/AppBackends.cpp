@@ -13,6 +13,7 @@
 #include "wayland/PasteboardWlClipboard.h"
 #include "wayland/SyntheticKeyboardWtype.h"
 #include "x11/CancelKeyX11.h"
+#include "x11/FocusedWindowX11.h"
 #include "x11/HotkeyBackendX11.h"
 #include "x11/SyntheticKeyboardX11.h"
 #include "x11/X11Session.h"
@@ -26,6 +27,7 @@ void pickX11(AppBackends& backends) {
     backends.keyboard = std::make_unique<SyntheticKeyboardX11>();
     backends.cancelKey = std::make_unique<CancelKeyX11>();
     backends.compositorRunning = [] { return x11::hasCompositingManager(); };
+    backends.focusedWindowFrame = [window = std::make_shared<FocusedWindowX11>()] { return window->frame(); };
 }
 
 // wlroots compositors (sway, Hyprland, river) take the clipboard from wl-copy and keys from wtype

@@ -12,10 +12,12 @@
 #include "system/SoundCues.h"
 #include "system/SyntheticKeyboard.h"
 
+#include <QRect>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace murmelo {
 
@@ -35,6 +37,8 @@ struct AppBackends {
     QString historyPath;    // empty: the default location
     std::function<bool()> compositorRunning = [] { return true; };
     bool overlayTakesFocus = false; // Wayland: every window the compositor maps gets the focus
+    // The focused window's frame, native pixels; unset or nothing: the overlay follows the pointer.
+    std::function<std::optional<QRect>()> focusedWindowFrame;
     DictationTiming timing;
     MockProviderDelays mockDelays;
 

@@ -81,8 +81,9 @@ AppContainer::AppContainer(AppBackends backends, QObject* parent)
     QPointer<DictationCoordinator> coordinator(m_coordinator.get());
     m_hotkey = std::make_unique<GlobalHotkeyService>(*m_backends.hotkey);
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(*m_backends.loginItem);
-    m_overlay = std::make_unique<OverlayWindowController>(*m_state, m_backends.compositorRunning,
-                                                          m_backends.overlayTakesFocus);
+    m_overlay = std::make_unique<OverlayWindowController>(
+        *m_state, m_backends.compositorRunning, m_backends.overlayTakesFocus, std::chrono::seconds(5),
+        m_backends.focusedWindowFrame);
     if (m_backends.sounds)
         m_soundCues = std::make_unique<SoundCueService>(*m_state, *m_settings, *m_backends.sounds);
     if (m_backends.cancelKey) {

@@ -3,6 +3,7 @@
 #include "RecordingOverlayView.h"
 #include "dictation/AppState.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -10,9 +11,10 @@ namespace murmelo {
 
 OverlayWindowController::OverlayWindowController(AppState& state, std::function<bool()> compositorRunning,
                                                  bool takesFocus, std::chrono::milliseconds errorHold,
-                                                 QObject* parent)
+                                                 FocusedWindowFrame focusedWindow, QObject* parent)
     : QObject(parent)
     , m_compositorRunning(std::move(compositorRunning))
+    , m_focusedWindow(std::move(focusedWindow))
     , m_takesFocus(takesFocus)
     , m_view(std::make_unique<RecordingOverlayView>(state)) {
     connect(&state, &AppState::phaseChanged, this, &OverlayWindowController::handle);
@@ -40,6 +42,7 @@ void OverlayWindowController::handle(const DictationPhase& phase) {
     }
     if (m_compositorRunning) m_view->setShapeMaskEnabled(!m_compositorRunning());
     m_view->refresh(); // the size for this phase, before centring on it
+    m_screen = workingScreen();
     position();
     m_view->show();
     m_view->raise();
@@ -47,9 +50,29 @@ void OverlayWindowController::handle(const DictationPhase& phase) {
     emit presented();
 }
 
+QScreen* OverlayWindowController::workingScreen() const {
+    if (const std::optional<QRect> frame = m_focusedWindow ? m_focusedWindow() : std::nullopt) {
+        // Qt keeps a screen's origin in native pixels and scales only its size.
+        QScreen* best = nullptr;
+        qint64 bestArea = 0;
+        for (QScreen* screen : QGuiApplication::screens()) {
+            const QRect native(screen->geometry().topLeft(), screen->geometry().size() * screen->devicePixelRatio());
+            const QRect shared = native.intersected(*frame);
+            const qint64 area = qint64(shared.width()) * shared.height();
+            if (area > bestArea) {
+                best = screen;
+                bestArea = area;
+            }
+        }
+        if (best) return best;
+    }
+    if (QScreen* underPointer = QGuiApplication::screenAt(QCursor::pos())) return underPointer;
+    return QGuiApplication::primaryScreen();
+}
+
 void OverlayWindowController::position() {
     // No screen: the overlay shows where it was.
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen* screen = m_screen;
     if (!screen) return;
     const QRect available = screen->availableGeometry();
     m_view->move(available.x() + (available.width() - m_view->width()) / 2,

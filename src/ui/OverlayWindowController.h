@@ -3,20 +3,30 @@
 #include "dictation/DictationPhase.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QRect>
 #include <QTimer>
 
 #include <chrono>
 
 #include <functional>
 #include <memory>
+#include <optional>
+
+class QScreen;
 
 namespace murmelo {
 
 class AppState;
 class RecordingOverlayView;
 
+// The frame of the window that has the focus, in native pixels of the virtual desktop; nothing
+// when the session cannot tell (Wayland) or no window is active.
+using FocusedWindowFrame = std::function<std::optional<QRect>()>;
+
 // Shows the overlay for every distinct non-idle phase, positioned 54 px above the bottom of the
-// primary screen's available area and centred on its real width; hides it at idle.
+// available area of the screen the user works on (the focused window's, else the pointer's) and
+// centred on its real width; hides it at idle.
 class OverlayWindowController final : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +40,7 @@ public:
     explicit OverlayWindowController(AppState& state, std::function<bool()> compositorRunning = {},
                                      bool takesFocus = false,
                                      std::chrono::milliseconds errorHold = std::chrono::seconds(5),
-                                     QObject* parent = nullptr);
+                                     FocusedWindowFrame focusedWindow = {}, QObject* parent = nullptr);
     ~OverlayWindowController() override;
 
     RecordingOverlayView& view() { return *m_view; }
@@ -42,8 +52,11 @@ signals:
 private:
     void handle(const DictationPhase& phase);
     void position();
+    QScreen* workingScreen() const;
 
     std::function<bool()> m_compositorRunning;
+    FocusedWindowFrame m_focusedWindow;
+    QPointer<QScreen> m_screen; // chosen when a phase shows the overlay
     bool m_takesFocus = false;
     QTimer m_errorHold;
     std::unique_ptr<RecordingOverlayView> m_view;

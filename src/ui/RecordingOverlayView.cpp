@@ -52,6 +52,39 @@ protected:
 
 } // namespace
 
+// The phase's symbol, rendered from its SVG once per symbol and pixel ratio: the breathing only
+// changes the opacity the same pixmap is drawn with.
+class FadingIcon final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+    void setSymbol(const QString& symbol) {
+        if (symbol == m_symbol) return;
+        m_symbol = symbol;
+        m_rendered = QPixmap();
+        update();
+    }
+    void setOpacity(qreal opacity) {
+        m_opacity = opacity;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const qreal ratio = devicePixelRatioF();
+        if (m_rendered.isNull() || !qFuzzyCompare(m_rendered.devicePixelRatio(), ratio))
+            m_rendered = symbolIcon(m_symbol).pixmap(size(), ratio);
+        QPainter painter(this);
+        painter.setOpacity(m_opacity);
+        painter.drawPixmap(0, 0, m_rendered);
+    }
+
+private:
+    QString m_symbol;
+    QPixmap m_rendered;
+    qreal m_opacity = 1.0;
+};
+
 RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus | Qt::BypassWindowManagerHint)
@@ -68,7 +101,7 @@ RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
     shadow->setOffset(0, 8);
     m_capsule->setGraphicsEffect(shadow);
 
-    m_icon = new QLabel(m_capsule);
+    m_icon = new FadingIcon(m_capsule);
     m_icon->setObjectName(QStringLiteral("overlayIcon"));
     m_icon->setFixedSize(iconSize, iconSize);
     m_title = new QLabel(m_capsule);
@@ -116,16 +149,8 @@ RecordingOverlayView::RecordingOverlayView(AppState& state, QWidget* parent)
     m_pulse.setEndValue(1.0);
     m_pulse.setDuration(1200);
     m_pulse.setLoopCount(-1);
-    connect(&m_pulse, &QVariantAnimation::valueChanged, this, [this](const QVariant& opacity) {
-        QPixmap faded(m_icon->size() * devicePixelRatioF());
-        faded.setDevicePixelRatio(devicePixelRatioF());
-        faded.fill(Qt::transparent);
-        QPainter painter(&faded);
-        painter.setOpacity(opacity.toDouble());
-        painter.drawPixmap(0, 0, symbolIcon(m_symbol).pixmap(m_icon->size()));
-        painter.end();
-        m_icon->setPixmap(faded);
-    });
+    connect(&m_pulse, &QVariantAnimation::valueChanged, m_icon,
+            [this](const QVariant& opacity) { m_icon->setOpacity(opacity.toDouble()); });
 
     connect(&m_state, &AppState::changed, this, &RecordingOverlayView::refresh);
     refresh();
@@ -165,15 +190,12 @@ void RecordingOverlayView::refresh() {
     const DictationPhase phase = m_state.phase();
     const auto presentation = PhasePresentation::of(phase);
     const bool recording = phase.is(DictationPhase::Kind::recording);
-    if (m_symbol != presentation.symbol) {
-        m_symbol = presentation.symbol;
-        m_icon->setPixmap(symbolIcon(m_symbol).pixmap(m_icon->size()));
-        m_icon->setToolTip(iconColour(phase).name());
-    }
+    m_icon->setSymbol(presentation.symbol);
+    m_icon->setToolTip(iconColour(phase).name());
     if (recording && !isPulsing()) m_pulse.start();
     if (!recording && isPulsing()) {
         m_pulse.stop();
-        m_icon->setPixmap(symbolIcon(m_symbol).pixmap(m_icon->size()));
+        m_icon->setOpacity(1.0);
     }
     m_title->setText(presentation.title);
     // The window's name carries what it shows, for assistive tools and window lists.

@@ -8,6 +8,7 @@ namespace murmelo {
 
 class AppState;
 class DictationPhase;
+class FadingIcon;
 
 // The capsule that floats near the bottom of the screen during a dictation: the phase's icon,
 // a title and one line of detail. A top-level window that never takes focus.
@@ -41,11 +42,10 @@ private:
 
     AppState& m_state;
     QWidget* m_capsule;
-    QLabel* m_icon;
+    FadingIcon* m_icon;
     QLabel* m_title;
     QLabel* m_detail;
     QString m_detailFull;
-    QString m_symbol;
     QVariantAnimation m_pulse;
     int m_capsuleHeight = 0;
     bool m_maskEnabled = false;

@@ -491,6 +491,48 @@ private slots:
             sumSquares += double(samples[i]) * samples[i];
         QVERIFY2(std::sqrt(sumSquares / double(audio.size() / 2)) > 100, "the audio was silence");
     }
+
+    // Two monitors, the user's window on the right one: the overlay must not come up on the
+    // primary monitor, where the user is not looking.
+    void overlayShowsOnTheScreenOfTheFocusedWindowNotThePrimaryOne() {
+        test::TestDisplay display;
+        QVERIFY2(display.start({.tray = true, .twoScreens = true}), qPrintable(display.errorString()));
+        test::PulseAudioServer audio;
+        QString error;
+        QVERIFY2(audio.start(&error), qPrintable(error));
+        test::PasteTarget target(display);
+        QVERIFY(target.start());
+        QByteArray found;
+        QVERIFY(display.run("xdotool", {"search", "--class", "^murmelo-paste-target$"}, &found));
+        const QString window = QString::fromLatin1(found.trimmed().split('\n').first());
+        QVERIFY(display.run("xdotool", {"windowmove", "--sync", window, "1600", "200"}));
+        QVERIFY(display.run("xdotool", {"windowactivate", "--sync", window}));
+        QVERIFY(display.run("xdotool", {"mousemove", "100", "100"})); // the pointer stays on the primary one
+
+        QProcessEnvironment environment = display.environment();
+        environment.insert("PULSE_SERVER", audio.address());
+        environment.insert("MURMELO_SESSION", "x11");
+        // No session bus: nothing a mock dictation needs, and none is started behind our back.
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + environment.value("XDG_RUNTIME_DIR") + "/none");
+        const QString murmelo = qEnvironmentVariable("MURMELO_BUILD_DIR") + "/bin/murmelo";
+        test::ChildProcesses children;
+        QVERIFY(children.startAndWait(environment, artifacts(), murmelo, {}, [&] {
+            return display.run("xdotool", {"search", "--class", "^murmelo$"}, nullptr, 3s);
+        }, 15s));
+        QVERIFY(test::runToEnd(environment, murmelo, {"--toggle"}, nullptr, 10s));
+        QByteArray overlay;
+        QVERIFY(test::waitUntil([&] {
+            return display.run("xdotool", {"search", "--onlyvisible", "--name", "^Murmelo — 正在录音$"}, &overlay, 3s);
+        }, 10s, 20ms));
+        QByteArray shell;
+        QVERIFY(display.run("xdotool", {"getwindowgeometry", "--shell", QString::fromLatin1(overlay.trimmed())}, &shell));
+        QMap<QString, int> geometry;
+        for (const QString& line : QString::fromLatin1(shell).split('\n'))
+            geometry[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+        const QRect frame(geometry["X"], geometry["Y"], geometry["WIDTH"], geometry["HEIGHT"]);
+        QVERIFY2(QRect(1280, 0, 1280, 800).contains(frame),
+                 qPrintable(QString("overlay at %1,%2 %3x%4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
+    }
 };
 
 MURMELO_DESKTOP_TEST_MAIN(DesktopTest, (murmelo::test::TestDisplay::Options{.windowManager = false}))

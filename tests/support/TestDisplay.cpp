@@ -148,13 +148,21 @@ bool TestDisplay::start(const Options& options) {
     const QString number = m_root.filePath("display");
     QFile::remove(number);
     const QString server =
-        QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp %1 3>'%2'")
+        QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1 -nolisten tcp %2 3>'%3'")
+            // -noreset: the monitors set below would go with the server's reset once xrandr leaves.
+            .arg(options.twoScreens ? "2560x800x24 -noreset" : "1280x800x24")
             .arg(options.xtest ? "" : "-extension XTEST", number);
     if (!m_children.startAndWait(
             environment(), m_root.path(), "sh", {"-c", server},
             [&] { return readAll(number).endsWith('\n'); }, 15s))
         return fail("Xvfb did not come up");
     m_name = ":" + QString::fromLatin1(readAll(number).trimmed());
+    // One wide screen cut into two RandR monitors, which window managers and Qt take as two
+    // screens; the first takes the server's only output, so it is the primary one.
+    if (options.twoScreens &&
+        !(run("xrandr", {"--setmonitor", "A", "1280/340x800/210+0+0", "screen"}) &&
+          run("xrandr", {"--setmonitor", "B", "1280/340x800/210+1280+0", "none"})))
+        return fail("xrandr could not split the screen");
 
     // openbox runs its start-up command once it manages the screen; a window mapped before that
     // may never be managed.

@@ -50,6 +50,7 @@ public:
         bool windowManager = true; // openbox
         bool tray = false;         // trayer
         bool xtest = true;         // false starts the server without the XTEST extension
+        bool twoScreens = false;   // two 1280x800 monitors side by side, the left one primary
     };
 
     TestDisplay();
