@@ -371,29 +371,35 @@ QCoro::Task<> DictationCoordinator::holdThenIdle(std::chrono::milliseconds hold,
 QCoro::Task<> DictationCoordinator::cancelSession(std::shared_ptr<Session> session) {
     QPointer self(this);
     session->cancelled = true;
-    session->recording = false;
-    session->sendStopped = true;
-    m_audioCapture.stop();
-    if (session->chunks) session->chunks->finish();
     // Nothing of this dictation may be offered for copying afterwards.
     m_state.setPartialTranscript({});
     m_state.setRawTranscript({});
     m_state.setFinalText({});
     m_state.transition(DictationPhase::cancelled());
     if (session->refinement) session->refinement->cancel();
-    if (session->transcription) {
-        co_await session->transcription->cancel();
-        if (!self) co_return;
-    }
-    if (session->sendDone) {
-        co_await Completion::wait(session->sendDone, m_timing.cancelGrace);
-        if (!self) co_return;
-    }
+    co_await closeSession(session);
+    if (!self) co_return;
     const quint64 dictation = session->dictation;
     if (m_session == session) m_session.reset();
     session.reset();
     emit dictationEnded();
     co_await holdThenIdle(m_timing.cancelledHold, dictation, DictationPhase::Kind::cancelled);
+}
+
+// Microphone off, no more chunks, the realtime session cancelled (no commit). The sender may still be
+// inside sendAudio; cancelling the session ends that, and we wait (bounded) so that no send outlives
+// this dictation. The caller checks that the coordinator still exists afterwards.
+QCoro::Task<> DictationCoordinator::closeSession(std::shared_ptr<Session> session) {
+    QPointer self(this);
+    m_audioCapture.stop();
+    session->recording = false;
+    session->sendStopped = true;
+    if (session->chunks) session->chunks->finish();
+    if (session->transcription) {
+        co_await session->transcription->cancel();
+        if (!self) co_return;
+    }
+    if (session->sendDone) co_await Completion::wait(session->sendDone, m_timing.cancelGrace);
 }
 
 QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
@@ -403,19 +409,8 @@ QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
     // does not start a dictation under the error about to be shown.
     auto session = m_session;
     if (session) {
-        session->recording = false;
-        if (session->chunks) session->chunks->finish();
-        session->sendStopped = true;
-        if (session->transcription) {
-            co_await session->transcription->cancel();
-            if (!self) co_return;
-        }
-        // The sender may still be inside sendAudio; cancelling the session ends that, and we wait
-        // (bounded) so that no send outlives this dictation.
-        if (session->sendDone) {
-            co_await Completion::wait(session->sendDone, m_timing.cancelGrace);
-            if (!self) co_return;
-        }
+        co_await closeSession(session);
+        if (!self) co_return;
     }
     if (m_session == session) m_session.reset();
     if (!m_state.rawTranscript().isEmpty()) m_pasteboard.replaceWith(m_state.rawTranscript());

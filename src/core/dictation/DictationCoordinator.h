@@ -91,6 +91,7 @@ private:
     QCoro::Task<> stopDictation();
     QCoro::Task<> cleanupAfterFailure(QString message);
     QCoro::Task<> cancelSession(std::shared_ptr<Session> session);
+    QCoro::Task<> closeSession(std::shared_ptr<Session> session);
     QCoro::Task<> holdThenIdle(std::chrono::milliseconds hold, quint64 dictation, DictationPhase::Kind shown);
     QCoro::Task<> finishFailedStart(QString message);
     void microphoneLost(quint64 dictation);

@@ -15,18 +15,8 @@ namespace murmelo {
 
 namespace {
 
-template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-// The reply to `cookie`, or null. An error (the window was destroyed meanwhile) is consumed here
-// instead of reaching Qt's event loop, which would log it.
-template <typename T, typename Cookie>
-Reply<T> replyTo(xcb_connection_t* connection, Cookie cookie,
-                 T* (*receive)(xcb_connection_t*, Cookie, xcb_generic_error_t**)) {
-    xcb_generic_error_t* error = nullptr;
-    Reply<T> reply(receive(connection, cookie, &error), &std::free);
-    std::free(error);
-    return reply;
-}
+using x11::activeWindow;
+using x11::replyTo;
 
 // The instance and class strings of `window`'s WM_CLASS, empty ones left out.
 QStringList wmClassOf(xcb_connection_t* connection, xcb_window_t window) {
@@ -41,19 +31,6 @@ QStringList wmClassOf(xcb_connection_t* connection, xcb_window_t window) {
     for (const QByteArray& part : value.split('\0'))
         if (!part.isEmpty()) classes << QString::fromLatin1(part); // ICCCM strings are Latin-1
     return classes;
-}
-
-xcb_window_t activeWindow(xcb_connection_t* connection, xcb_window_t root) {
-    static const char name[] = "_NET_ACTIVE_WINDOW";
-    const auto atom =
-        replyTo(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), &xcb_intern_atom_reply);
-    if (!atom || atom->atom == XCB_ATOM_NONE) return XCB_WINDOW_NONE; // no EWMH window manager ever ran
-    const auto property =
-        replyTo(connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
-                &xcb_get_property_reply);
-    if (!property || property->format != 32 || xcb_get_property_value_length(property.get()) < 4)
-        return XCB_WINDOW_NONE;
-    return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
 }
 
 // Keys go to the input focus, often a child of the application's top-level window (xterm's text

@@ -66,6 +66,19 @@ std::vector<quint8> keycodesFor(xcb_connection_t* connection, quint32 keysym) {
     return keycodesIn(keySymbols(connection).get(), keysym);
 }
 
+quint32 activeWindow(xcb_connection_t* connection, quint32 root) {
+    static const char name[] = "_NET_ACTIVE_WINDOW";
+    const auto atom =
+        replyTo(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), &xcb_intern_atom_reply);
+    if (!atom || atom->atom == XCB_ATOM_NONE) return XCB_WINDOW_NONE; // no EWMH window manager ever ran
+    const auto property =
+        replyTo(connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
+                &xcb_get_property_reply);
+    if (!property || property->format != 32 || xcb_get_property_value_length(property.get()) < 4)
+        return XCB_WINDOW_NONE;
+    return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
+}
+
 ModifierMasks modifierMasks(xcb_connection_t* connection) {
     ModifierMasks masks;
     std::unique_ptr<xcb_get_modifier_mapping_reply_t, decltype(&std::free)> mapping(

@@ -2,9 +2,11 @@
 
 #include <QtGlobal>
 
-#include <vector>
+#include <xcb/xcb.h>
 
-struct xcb_connection_t;
+#include <cstdlib>
+#include <memory>
+#include <vector>
 
 namespace murmelo {
 
@@ -16,6 +18,23 @@ namespace x11 {
 xcb_connection_t* qtConnection();
 // The root window of the default screen of `connection`.
 quint32 rootWindow(xcb_connection_t* connection);
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+// The reply to `cookie`, or null. An error (a window destroyed meanwhile) is consumed here instead
+// of reaching Qt's event loop, which would log it.
+template <typename T, typename Cookie>
+Reply<T> replyTo(xcb_connection_t* connection, Cookie cookie,
+                 T* (*receive)(xcb_connection_t*, Cookie, xcb_generic_error_t**)) {
+    xcb_generic_error_t* error = nullptr;
+    Reply<T> reply(receive(connection, cookie, &error), &std::free);
+    std::free(error);
+    return reply;
+}
+
+// The window the window manager reports active (_NET_ACTIVE_WINDOW on `root`), or 0 (none, or no
+// EWMH window manager ever ran). Two round trips.
+quint32 activeWindow(xcb_connection_t* connection, quint32 root);
 
 // The key codes that produce `keysym` in the current keyboard mapping, lowest first.
 std::vector<quint8> keycodesFor(xcb_connection_t* connection, quint32 keysym);
