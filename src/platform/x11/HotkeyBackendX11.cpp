@@ -178,7 +178,14 @@ bool HotkeyBackendX11::nativeEventFilter(const QByteArray& eventType, void* mess
     // can do by hand. The time limit keeps a lost release from silencing the shortcut for good.
     const bool repeat = (m_heldKeycode == key->detail && key->time - m_lastPressTime < repeatWindowMs) ||
                         (m_lastReleaseKeycode == key->detail && m_lastReleaseTime == key->time);
-    if (repeat) m_releaseWait.stop(); // the key is still held
+    if (m_releaseWait.isActive()) {
+        m_releaseWait.stop();
+        // A new press soon after a release: the release was real, and goes out before the press.
+        if (!repeat && m_releaseHandler) {
+            const ReleaseHandler handler = m_releaseHandler;
+            handler();
+        }
+    }
     m_heldKeycode = key->detail;
     m_lastPressTime = key->time;
     if (!repeat && m_handler) {
