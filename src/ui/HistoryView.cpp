@@ -6,8 +6,9 @@
 #include "system/Pasteboard.h"
 
 #include <QAction>
-#include <QHash>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTextLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -53,6 +55,22 @@ LineLimitedLabel::LineLimitedLabel(const QString& text, int maximumLines, QWidge
 }
 
 int LineLimitedLabel::heightForWidth(int width) const {
+    for (const CachedHeight& cached : m_heights)
+        if (cached.width == width) return cached.height;
+    const int height = layOutHeightForWidth(width);
+    m_heights[m_nextHeight] = {width, height};
+    m_nextHeight = (m_nextHeight + 1) % m_heights.size();
+    return height;
+}
+
+void LineLimitedLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange ||
+        event->type() == QEvent::ContentsRectChange)
+        m_heights.fill({});
+    QLabel::changeEvent(event);
+}
+
+int LineLimitedLabel::layOutHeightForWidth(int width) const {
     const int full = QLabel::heightForWidth(width);
     const int available = width - 2 * margin() - contentsMargins().left() - contentsMargins().right();
     // Lay the paragraphs out as the label will and add up the first lines' heights.
@@ -255,6 +273,11 @@ HistoryView::HistoryView(HistoryViewModel& model, Pasteboard& pasteboard, QWidge
     m_content->addWidget(m_scroll);
     layout->addWidget(m_content, 1);
 
+    m_placeMore = new QTimer(this);
+    m_placeMore->setSingleShot(true);
+    m_placeMore->setInterval(0);
+    connect(m_placeMore, &QTimer::timeout, this, &HistoryView::placeRows);
+
     connect(m_refresh, &QPushButton::clicked, this, [this] { m_model.load(); });
     connect(m_clear, &QPushButton::clicked, this, &HistoryView::confirmClear);
     connect(&m_model, &HistoryViewModel::entriesChanged, this, &HistoryView::rebuild);
@@ -263,6 +286,10 @@ HistoryView::HistoryView(HistoryViewModel& model, Pasteboard& pasteboard, QWidge
 
 bool HistoryView::isConfirmingClear() const {
     return m_confirmation && m_confirmation->isVisible();
+}
+
+bool HistoryView::isComplete() const {
+    return m_placed >= m_model.entries().size();
 }
 
 void HistoryView::showEvent(QShowEvent* event) {
@@ -307,8 +334,37 @@ void HistoryView::rebuild() {
         row->deleteLater();
     }
 
-    for (int i = 0; i < entries.size(); ++i) {
-        HistoryRow* row = kept.value(entries[i].id);
+    m_content->setCurrentIndex(entries.isEmpty() ? 0 : 1);
+    m_placed = 0;
+    placeRows();
+
+    if (focusedIndex >= 0) {
+        if (entries.isEmpty())
+            m_refresh->setFocus();
+        else if (HistoryRow* row = rowAt(std::min<int>(focusedIndex, int(m_placed) - 1)))
+            row->setFocus();
+    }
+}
+
+void HistoryView::placeRows() {
+    const auto& entries = m_model.entries();
+    // Rows past m_placed are kept rows not yet in their places; each row found in place is skipped.
+    QHash<QUuid, HistoryRow*> unplaced;
+    for (int i = int(m_placed); i < m_rows->count() - 1; ++i) // the last item is the stretch
+        if (HistoryRow* row = rowAt(i)) unplaced.insert(row->entry().id, row);
+
+    // First what the viewport shows, then a few milliseconds' worth per turn. Laying a row out is
+    // what costs (its text's shaping), so the heights are asked for now, not at the next paint.
+    const bool first = m_placed == 0;
+    const int width = std::max(m_scroll->viewport()->width() - 8, 1);
+    const int fill = std::max(m_scroll->viewport()->height(), 1);
+    int filled = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (; m_placed < entries.size(); ++m_placed) {
+        if (first ? filled >= fill : clock.elapsed() >= 4) break;
+        const int i = int(m_placed);
+        HistoryRow* row = unplaced.take(entries[i].id);
         if (row && rowAt(i) == row) continue;
         if (row) {
             m_rows->removeWidget(row);
@@ -316,20 +372,17 @@ void HistoryView::rebuild() {
             row = new HistoryRow(entries[i], m_rowsHost);
             connect(row, &HistoryRow::copyRequested, this, &HistoryView::copy);
             connect(row, &HistoryRow::deleteRequested, this, &HistoryView::remove);
+            filled += row->heightForWidth(width);
         }
         m_rows->insertWidget(i, row);
         // Tab, assistive tools and child order follow the list's order, not the rows' age.
         if (HistoryRow* next = rowAt(i + 1)) row->stackUnder(next);
         QWidget::setTabOrder(i > 0 ? static_cast<QWidget*>(rowAt(i - 1)) : m_clear, row);
     }
-    m_content->setCurrentIndex(entries.isEmpty() ? 0 : 1);
-
-    if (focusedIndex >= 0) {
-        if (entries.isEmpty())
-            m_refresh->setFocus();
-        else
-            rowAt(std::min<int>(focusedIndex, int(entries.size()) - 1))->setFocus();
-    }
+    if (m_placed < entries.size())
+        m_placeMore->start();
+    else
+        emit completed();
 }
 
 void HistoryView::confirmClear() {
@@ -354,7 +407,7 @@ void HistoryView::confirmClear() {
 }
 
 void HistoryView::copy(const QString& text) {
-    m_pasteboard.replaceWith(text);
+    (void)m_pasteboard.replaceContents(text);
 }
 
 void HistoryView::remove(QUuid id) {

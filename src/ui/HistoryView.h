@@ -6,10 +6,13 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <array>
+
 class QMessageBox;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
+class QTimer;
 class QVBoxLayout;
 
 namespace murmelo {
@@ -30,8 +33,22 @@ public:
     // The height the whole text would need.
     int fullHeightForWidth(int width) const { return QLabel::heightForWidth(width); }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    int layOutHeightForWidth(int width) const;
+
     int m_maximumLines;
+    // The last widths asked for and their heights. Every layout pass of a long list asks each row
+    // again, at the viewport's width with and without a scroll bar, and shaping the text anew each
+    // time is what made filling in a long history slow. The text is set once, at construction.
+    struct CachedHeight {
+        int width = -1;
+        int height = 0;
+    };
+    mutable std::array<CachedHeight, 4> m_heights;
+    mutable std::size_t m_nextHeight = 0;
 };
 
 // One kept dictation: mode and time, the text (selectable, at most five lines), the measurements,
@@ -70,12 +87,20 @@ public:
     HistoryView(HistoryViewModel& model, Pasteboard& pasteboard, QWidget* parent = nullptr);
 
     bool isConfirmingClear() const;
+    // True once every entry has its row: a long history fills in over several event-loop turns.
+    bool isComplete() const;
+
+signals:
+    void completed();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void rebuild();
+    // Puts rows in list order from m_placed on: those the viewport shows at once, the rest a
+    // few milliseconds' worth per event-loop turn, so the tab opens without a stall.
+    void placeRows();
     HistoryRow* rowAt(int index) const; // in list order; null past the rows
     void confirmClear();
     void copy(const QString& text);
@@ -91,6 +116,8 @@ private:
     QVBoxLayout* m_rows;
     QScrollArea* m_scroll;
     QMessageBox* m_confirmation = nullptr;
+    QTimer* m_placeMore;
+    qsizetype m_placed = 0;
 };
 
 } // namespace murmelo

@@ -376,6 +376,29 @@ private slots:
                      QStringLiteral("historyEmptyState"));
         QVERIFY(!QFile::exists(f.historyStore.filePath()));
     }
+
+    // More rows than the viewport shows fill in over later turns: every one arrives, in list order,
+    // also when the history changes while they fill in.
+    void longHistoryFillsInWhollyAndInOrderEvenWhenItChangesMidway() {
+        SettingsFixture f;
+        QStringList expected;
+        for (int i = 0; i < 60; ++i) {
+            test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = QString::number(i)}));
+            expected.prepend(QString::number(i));
+        }
+        f.view->show();
+        f.openTab(3);
+        QTRY_VERIFY(!historyRows(f).isEmpty());
+        test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = "new"}));
+        expected.prepend("new");
+        f.find<QPushButton>("refreshButton")->click();
+        const auto* view = f.find<HistoryView>("historyView");
+        QTRY_VERIFY(view->isComplete() && historyRows(f).size() == expected.size());
+        QStringList listed;
+        for (const HistoryRow* row : historyRows(f))
+            listed << row->entry().text;
+        QCOMPARE(listed, expected);
+    }
 };
 
 QTEST_MAIN(WindowsTest)
