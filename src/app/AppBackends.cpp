@@ -35,7 +35,9 @@ void pickX11(AppBackends& backends) {
 // agreed. Shortcuts come from the portal everywhere; where it has none, registering says how to
 // bind `murmelo --toggle` instead.
 void pickWayland(AppBackends& backends) {
-    backends.hotkey = std::make_unique<HotkeyBackendPortal>();
+    auto shortcuts = std::make_unique<HotkeyBackendPortal>();
+    backends.cancelKey = std::make_unique<CancelKeyPortal>(*shortcuts);
+    backends.hotkey = std::move(shortcuts);
     const WaylandClient compositor; // asked once for both
     if (auto pasteboard = PasteboardWlClipboard::createIfSupported(compositor))
         backends.pasteboard = std::move(pasteboard);

@@ -9,7 +9,8 @@
 # SetResponse(method, code): that request method answers `code` from now on (-1: never, as a
 # dialog nobody answers). Press(id): a shortcut goes down and up in every session that bound it.
 # CloseSessions(): the desktop ends every session. Log(): what clients did since the last Reset().
-# The log names shortcuts by their triggers ("Bind CTRL+ALT+space", "Close CTRL+ALT+space").
+# The log names shortcuts by their triggers, one line each ("Bind CTRL+ALT+space",
+# "Close CTRL+ALT+space").
 import dbus
 import dbus.lowlevel as low
 from dbus.mainloop.glib import DBusGMainLoop
@@ -46,7 +47,7 @@ def dispatch(bus, message):
         send(low.MethodReturnMessage(message))
     elif member == 'Close':  # a request's dialog, or a session
         closed = sessions.pop(message.get_path(), {}).values()
-        log.append('CloseRequest' if interface == IMPL + 'Request' else ' '.join(['Close', *closed]))
+        log.extend(['CloseRequest'] if interface == IMPL + 'Request' else ['Close ' + t for t in closed] or ['Close'])
         send(low.MethodReturnMessage(message))
     else:
         return low.HANDLER_RESULT_NOT_YET_HANDLED
@@ -72,7 +73,7 @@ def request(message, member, args):
         results = {'session_handle': session}
     elif member == 'BindShortcuts':
         sessions[session] = {id: properties['preferred_trigger'] for id, properties in args[2]}
-        log.append(' '.join(['Bind', *sessions[session].values()]))
+        log.extend('Bind ' + trigger for trigger in sessions[session].values())
         results = {'shortcuts': args[2]}
     elif member == 'SelectDevices' and options.get('persist_mode') == 2:
         persistent[session] = options.get('restore_token', 'token')

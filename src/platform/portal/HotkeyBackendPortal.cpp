@@ -74,18 +74,33 @@ void HotkeyBackendPortal::setConfirmHandler(ConfirmHandler handler) {
     m_confirmHandler = std::move(handler);
 }
 
-QString HotkeyBackendPortal::preferredTrigger(HotkeyShortcut shortcut) {
+namespace {
+
+// `shortcut`'s modifiers with `key`, in the shortcuts syntax portals take (key names are xkb
+// keysyms); empty for a shortcut it cannot name.
+QString triggerWithKey(HotkeyShortcut shortcut, const QString& key) {
     const quint32 known = hotkeys::commandModifier | hotkeys::shiftModifier | hotkeys::optionModifier |
                           hotkeys::controlModifier;
     if (shortcut.keyCode != hotkeys::spaceKeyCode || (shortcut.modifiers & ~known)) return {};
-    // Modifier and key names of the shortcuts syntax portals take (key names are xkb keysyms).
     QStringList parts;
     if (shortcut.modifiers & hotkeys::controlModifier) parts << QStringLiteral("CTRL");
     if (shortcut.modifiers & hotkeys::optionModifier) parts << QStringLiteral("ALT");
     if (shortcut.modifiers & hotkeys::commandModifier) parts << QStringLiteral("LOGO");
     if (shortcut.modifiers & hotkeys::shiftModifier) parts << QStringLiteral("SHIFT");
-    parts << QStringLiteral("space");
+    parts << key;
     return parts.join(QLatin1Char('+'));
+}
+
+} // namespace
+
+QString HotkeyBackendPortal::preferredTrigger(HotkeyShortcut shortcut) {
+    return triggerWithKey(shortcut, QStringLiteral("space"));
+}
+
+// Escape alone would be taken from every application for as long as the desktop keeps the
+// binding, idle or not; with the hotkey's modifiers it stays out of their way.
+QString HotkeyBackendPortal::cancelTrigger(HotkeyShortcut shortcut) {
+    return triggerWithKey(shortcut, QStringLiteral("Escape"));
 }
 
 qint32 HotkeyBackendPortal::registerHotKey(HotkeyShortcut shortcut, HotkeyIdentifier, HotkeyHandle& handle) {
@@ -94,7 +109,7 @@ qint32 HotkeyBackendPortal::registerHotKey(HotkeyShortcut shortcut, HotkeyIdenti
     if (trigger.isEmpty()) return otherRefusal;
 
     handle = ++m_lastHandle;
-    m_registrations.emplace(handle, Registration{std::move(trigger), {}});
+    m_registrations.emplace(handle, Registration{std::move(trigger), cancelTrigger(shortcut), {}});
     // Started as the next event-loop step: a bind failing without ever waiting must still be
     // reported after this call has returned the handle, or the caller could not match it.
     QMetaObject::invokeMethod(
@@ -187,7 +202,11 @@ QCoro::Task<> HotkeyBackendPortal::bind(HotkeyHandle handle) {
     QVariantMap properties;
     properties.insert(QStringLiteral("description"), QStringLiteral("开始或结束语音输入"));
     properties.insert(QStringLiteral("preferred_trigger"), registration->trigger);
-    const portal::ShortcutList shortcuts{portal::Shortcut{shortcutId, properties}};
+    QVariantMap cancelProperties;
+    cancelProperties.insert(QStringLiteral("description"), QStringLiteral("取消听写"));
+    cancelProperties.insert(QStringLiteral("preferred_trigger"), registration->cancelTrigger);
+    const portal::ShortcutList shortcuts{portal::Shortcut{shortcutId, properties},
+                                         portal::Shortcut{cancelShortcutId, cancelProperties}};
     const QVariantList arguments{QVariant::fromValue(QDBusObjectPath(session)),
                                  QVariant::fromValue(shortcuts), QString()};
     const portal::Response bound = co_await portal::request(
@@ -211,24 +230,39 @@ QCoro::Task<> HotkeyBackendPortal::bind(HotkeyHandle handle) {
 
 // Matched by session alone: a press may overtake our handling of the bind's answer, and the
 // portal activates only shortcuts it has bound.
-bool HotkeyBackendPortal::isOurs(const QDBusObjectPath& session, const QString& shortcut) const {
-    if (shortcut != shortcutId) return false;
+bool HotkeyBackendPortal::isOurs(const QDBusObjectPath& session) const {
     return std::any_of(m_registrations.begin(), m_registrations.end(),
                        [&](const auto& entry) { return entry.second.session == session.path(); });
 }
 
 void HotkeyBackendPortal::onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong,
                                       const QVariantMap&) {
-    if (!m_handler || !isOurs(session, shortcut)) return;
-    const PressHandler handler = m_handler; // the handler may replace itself
-    handler();
+    if (!isOurs(session)) return;
+    // Either handler may replace itself.
+    if (shortcut == cancelShortcutId && m_cancelHandler) {
+        const PressHandler handler = m_cancelHandler;
+        handler();
+    } else if (shortcut == shortcutId && m_handler) {
+        const PressHandler handler = m_handler;
+        handler();
+    }
 }
 
 void HotkeyBackendPortal::onDeactivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong,
                                         const QVariantMap&) {
-    if (!m_releaseHandler || !isOurs(session, shortcut)) return;
+    if (shortcut != shortcutId || !m_releaseHandler || !isOurs(session)) return;
     const ReleaseHandler handler = m_releaseHandler;
     handler();
+}
+
+bool CancelKeyPortal::arm(PressHandler pressed) {
+    if (!m_shortcuts || !m_shortcuts->isConnected()) return false;
+    m_shortcuts->setCancelHandler(std::move(pressed));
+    return true;
+}
+
+void CancelKeyPortal::disarm() {
+    if (m_shortcuts) m_shortcuts->setCancelHandler(nullptr);
 }
 
 } // namespace murmelo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "portal/PortalRequest.h"
+#include "system/CancelKey.h"
 #include "system/HotkeyBackend.h"
 
 #include <QCoroTask>
@@ -8,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
+#include <QPointer>
 
 #include <map>
 
@@ -18,6 +20,10 @@ namespace murmelo {
 // preferred trigger is the preset's keys; the desktop (maybe the user) decides the final keys.
 // The action runs when the shortcut goes down (Activated); the release handler when it goes up
 // (Deactivated).
+//
+// Beside it each session binds a second shortcut, "取消听写", whose preferred trigger is the
+// preset's modifiers with Escape: the desktop keeps it bound, so it only acts while a cancel
+// handler is set (see CancelKeyPortal).
 //
 // registerHotKey() answers at once and binds in the background, since the desktop may ask the
 // user; the confirm handler runs once the shortcut is bound. Statuses: 0 accepted for asking;
@@ -46,8 +52,15 @@ public:
     // The trigger in the portal's shortcut syntax ("CTRL+ALT+space"); empty for a key it
     // cannot name.
     static QString preferredTrigger(HotkeyShortcut shortcut);
+    // The cancel shortcut's trigger: the same modifiers with Escape.
+    static QString cancelTrigger(HotkeyShortcut shortcut);
+
+    // Runs for each press of the cancel shortcut while set; null leaves the presses alone.
+    void setCancelHandler(PressHandler handler) { m_cancelHandler = std::move(handler); }
+    bool isConnected() const { return m_connection.isConnected(); }
 
     static inline const QString shortcutId = QStringLiteral("toggle-dictation");
+    static inline const QString cancelShortcutId = QStringLiteral("cancel-dictation");
 
 private slots:
     void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
@@ -59,13 +72,14 @@ private slots:
 private:
     struct Registration {
         QString trigger;
+        QString cancelTrigger;
         QString session; // known once the portal created it
     };
 
     QCoro::Task<> bind(HotkeyHandle handle);
     // The registration `handle` if it is still wanted.
     Registration* live(HotkeyHandle handle);
-    bool isOurs(const QDBusObjectPath& session, const QString& shortcut) const;
+    bool isOurs(const QDBusObjectPath& session) const;
     void fail(HotkeyHandle handle, qint32 status);
     void watchSession(const QString& session, bool watch);
 
@@ -73,12 +87,27 @@ private:
     portal::PortalTimeouts m_timeouts;
     PressHandler m_handler;
     ReleaseHandler m_releaseHandler;
+    PressHandler m_cancelHandler;
     FailureHandler m_failureHandler;
     ConfirmHandler m_confirmHandler;
     std::map<HotkeyHandle, Registration> m_registrations;
     HotkeyHandle m_lastHandle = 0;
     bool m_subscribed = false;
     bool m_hostRegistered = false;
+};
+
+// The cancel key of a portal session: the cancel shortcut bound beside the toggle, answered only
+// while armed. It may outlive the shortcuts' back end, and then does nothing.
+class CancelKeyPortal final : public CancelKeyBackend {
+public:
+    explicit CancelKeyPortal(HotkeyBackendPortal& shortcuts)
+        : m_shortcuts(&shortcuts) {}
+
+    bool arm(PressHandler pressed) override;
+    void disarm() override;
+
+private:
+    QPointer<HotkeyBackendPortal> m_shortcuts;
 };
 
 } // namespace murmelo
