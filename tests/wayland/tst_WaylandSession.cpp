@@ -148,6 +148,22 @@ private slots:
         QVERIFY(!test::run(SyntheticKeyboardWtype("false").postPasteShortcut(PasteShortcut::control)));
     }
 
+    // Two copies in quick succession (a history row, then the panel): the slower first write must
+    // not land after the second.
+    void quickWritesReachTheClipboardInCallOrder() {
+        const QString script = root() + "/slow-wl-copy";
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\ntext=$(cat)\n[ \"$text\" = first ] && sleep 0.3\necho \"$text\" >>\"$0.log\"\n");
+        file.close();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        PasteboardWlClipboard board(script, "false");
+        QCoro::Task<bool> first = board.replaceContents("first");
+        QCoro::Task<bool> second = board.replaceContents("second");
+        QVERIFY(test::run(std::move(first)) && test::run(std::move(second)));
+        QCOMPARE(test::readAll(script + ".log"), QByteArray("first\nsecond\n"));
+    }
+
     // Each paste makes a new virtual keyboard, whose first key the compositor may drop: each of
     // several pastes in a row must arrive whole. A window with foot's app id stands in for the
     // terminal: the activated window decides the chord.
@@ -199,6 +215,30 @@ private slots:
         QCoreApplication::processEvents(); // the actions the presses queued
         QCOMPARE(runs, 2);
         QCOMPARE(releases, 2);
+    }
+
+    // The desktop keeps both shortcuts bound while idle: the cancel one must neither toggle nor
+    // act outside a dictation.
+    void cancelShortcutIsBoundBesideTheToggleAndCancelsOnlyWhileArmed() {
+        HotkeyBackendPortal backend(bus(), quick);
+        CancelKeyPortal cancelKey(backend);
+        GlobalHotkeyService service(backend);
+        int runs = 0, cancels = 0;
+        service.registerHotkey(HotkeyPreset::controlOptionSpace, [&] { ++runs; });
+        QVERIFY(logged("Bind CTRL+ALT+space") && logged("Bind CTRL+ALT+Escape"));
+        const auto press = [&] {
+            const int releases = m_releases;
+            mock("Press", {HotkeyBackendPortal::cancelShortcutId});
+            QVERIFY(test::waitUntil([&] { return m_releases == releases + 1; }, 5s));
+            QCoreApplication::processEvents(); // what the press queued
+        };
+        press();
+        QVERIFY(cancelKey.arm([&] { ++cancels; }));
+        press();
+        cancelKey.disarm();
+        press();
+        QCOMPARE(cancels, 1);
+        QCOMPARE(runs, 0);
     }
 
     void declinedChangeKeepsTheOldShortcutFiring() {

@@ -113,7 +113,8 @@ void DictationCoordinator::cancelDictation() {
 
 void DictationCoordinator::copyBestAvailableText() {
     const QString text = !m_state.finalText().isEmpty() ? m_state.finalText() : m_state.rawTranscript();
-    if (!text.isEmpty()) m_pasteboard.replaceWith(text);
+    // Not awaited: nothing here depends on when the clipboard has it.
+    if (!text.isEmpty()) (void)m_pasteboard.replaceContents(text);
 }
 
 qsizetype DictationCoordinator::unsentAudioBytes() const {
@@ -413,7 +414,8 @@ QCoro::Task<> DictationCoordinator::cleanupAfterFailure(QString message) {
         if (!self) co_return;
     }
     if (m_session == session) m_session.reset();
-    if (!m_state.rawTranscript().isEmpty()) m_pasteboard.replaceWith(m_state.rawTranscript());
+    // Not awaited: the error must be shown now, before a new dictation can start.
+    if (!m_state.rawTranscript().isEmpty()) (void)m_pasteboard.replaceContents(m_state.rawTranscript());
     m_state.transition(DictationPhase::error(message));
     emit dictationEnded();
 }

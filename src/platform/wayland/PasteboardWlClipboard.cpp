@@ -44,6 +44,7 @@ bool PasteboardWlClipboard::setString(const QString& text) {
 }
 
 QCoro::Task<bool> PasteboardWlClipboard::replaceContents(QString text) {
+    const AsyncMutex::Lock lock = co_await m_writes.lock();
     // One run, no clear before it: a new selection replaces every type the previous one offered.
     const wayland::ToolRun run = co_await wayland::runTool(m_wlCopy, plainTextType(), m_limit, text.toUtf8());
     co_return run.succeeded;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/AsyncMutex.h"
 #include "system/Pasteboard.h"
 #include "wayland/WaylandClient.h"
 
@@ -28,10 +29,12 @@ public:
     bool setString(const QString& text) override;
     // The clipboard as text; empty when it holds none or its owner did not answer in time.
     QString string() const override;
-    // The write the insertion of results awaits: the event loop turns while wl-copy runs.
+    // The write the insertion of results and every copy await: the event loop turns while wl-copy
+    // runs. Writes run one after another, in call order, so an older text never lands last.
     QCoro::Task<bool> replaceContents(QString text) override;
 
 private:
+    AsyncMutex m_writes;
     QString m_wlCopy;
     QString m_wlPaste;
     std::chrono::milliseconds m_limit;
