@@ -49,7 +49,10 @@ LineLimitedLabel::LineLimitedLabel(const QString& text, int maximumLines, QWidge
     setWordWrap(true);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Not a fixed height: that would make the size hint, taken at the label's own preferred
+    // (narrow) width, its minimum, and a long list would get an empty tail that much taller than
+    // its rows. The height comes from heightForWidth at the width the label really has.
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }

@@ -41,13 +41,14 @@ private:
 
     int m_maximumLines;
     // The last widths asked for and their heights. Every layout pass of a long list asks each row
-    // again, at the viewport's width with and without a scroll bar, and shaping the text anew each
-    // time is what made filling in a long history slow. The text is set once, at construction.
+    // again, at the widths with and without a scroll bar and at each pixel between, and shaping the
+    // text anew each time is what made filling in a long history slow. The text is set once, at
+    // construction.
     struct CachedHeight {
         int width = -1;
         int height = 0;
     };
-    mutable std::array<CachedHeight, 4> m_heights;
+    mutable std::array<CachedHeight, 24> m_heights;
     mutable std::size_t m_nextHeight = 0;
 };
 

@@ -158,6 +158,7 @@ QWidget* SettingsView::buildGeneralTab() {
     behaviorLabel->setBuddy(m_hotkeyBehavior);
     hotkeyRow->addSpacing(8);
     hotkeyRow->addWidget(behaviorLabel);
+    hotkeyRow->addSpacing(6);
     hotkeyRow->addWidget(m_hotkeyBehavior, 1);
     form->addRow(QStringLiteral("全局快捷键"), hotkeyRow);
 

@@ -378,13 +378,16 @@ private slots:
     }
 
     // More rows than the viewport shows fill in over later turns: every one arrives, in list order,
-    // also when the history changes while they fill in.
-    void longHistoryFillsInWhollyAndInOrderEvenWhenItChangesMidway() {
+    // also when the history changes while they fill in, and the list ends with its last row, not
+    // with an empty tail sized for rows narrower than they are.
+    void longHistoryFillsInWhollyAndInOrderEvenWhenItChangesMidwayAndEndsWithItsLastRow() {
         SettingsFixture f;
         QStringList expected;
         for (int i = 0; i < 60; ++i) {
-            test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = QString::number(i)}));
-            expected.prepend(QString::number(i));
+            const QString text = QString::number(i) + QStringLiteral(" 明天上午十点和产品团队同步发布计划，确认 API Key 的迁移方案。"
+                                                                     "下午整理设计文档发给大家评审。");
+            test::run(f.historyStore.append({.createdAt = referenceSecondsNow(), .text = text}));
+            expected.prepend(text);
         }
         f.view->show();
         f.openTab(3);
@@ -398,6 +401,11 @@ private slots:
         for (const HistoryRow* row : historyRows(f))
             listed << row->entry().text;
         QCOMPARE(listed, expected);
+        const QWidget* host = f.find<QScrollArea>("historyList")->widget();
+        QTRY_VERIFY2(host->height() - historyRows(f).last()->geometry().bottom() < 20,
+                     qPrintable(QString("list %1 px, last row ends at %2")
+                                    .arg(host->height())
+                                    .arg(historyRows(f).last()->geometry().bottom())));
     }
 };
 
