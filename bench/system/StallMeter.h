@@ -1,9 +1,27 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+
+// Runs the event loop until `done` or the limit; false on the limit. It yields only 0.1 ms between
+// turns, so that the waiting adds no stall of its own to what a meter measures.
+inline bool spinUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    QDeadlineTimer deadline(limit);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::usleep(100);
+    }
+    return true;
+}
 
 // The longest gap between the turns of this thread's event loop while the meter runs, marked by a
 // 1 ms timer: how long the loop could not answer input or repaint.

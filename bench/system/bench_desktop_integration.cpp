@@ -60,17 +60,6 @@ void report(benchmark::State& state, const std::string& name, const std::vector<
         state.counters["ratio_to_baseline"] = value / medians[baseline];
 }
 
-// Runs the event loop until `done` or the limit; false on the limit.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::usleep(100);
-    }
-    return true;
-}
-
 // A second X client posting key events with XTest, as xdotool does, without the process start.
 class KeyPoster {
 public:

@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,17 +28,6 @@ namespace {
 double percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
-}
-
-// Runs the event loop until `done` or the limit; false on the limit.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::usleep(100);
-    }
-    return true;
 }
 
 QCoro::Task<> insertInto(TextInsertionService& service, QString text, TextInsertionResult* result,

@@ -382,10 +382,7 @@ void HistoryView::placeRows() {
         if (HistoryRow* next = rowAt(i + 1)) row->stackUnder(next);
         QWidget::setTabOrder(i > 0 ? static_cast<QWidget*>(rowAt(i - 1)) : m_clear, row);
     }
-    if (m_placed < entries.size())
-        m_placeMore->start();
-    else
-        emit completed();
+    if (m_placed < entries.size()) m_placeMore->start();
 }
 
 void HistoryView::confirmClear() {

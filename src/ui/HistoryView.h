@@ -91,9 +91,6 @@ public:
     // True once every entry has its row: a long history fills in over several event-loop turns.
     bool isComplete() const;
 
-signals:
-    void completed();
-
 protected:
     void showEvent(QShowEvent* event) override;
 

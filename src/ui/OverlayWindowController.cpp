@@ -42,7 +42,9 @@ void OverlayWindowController::handle(const DictationPhase& phase) {
     }
     if (m_compositorRunning) m_view->setShapeMaskEnabled(!m_compositorRunning());
     m_view->refresh(); // the size for this phase, before centring on it
-    m_screen = workingScreen();
+    // Chosen as the overlay appears and kept while it stays: a dictation's phases do not move it
+    // to another screen, nor ask the display server again each time.
+    if (!m_view->isVisible() || !m_screen) m_screen = workingScreen();
     position();
     m_view->show();
     m_view->raise();

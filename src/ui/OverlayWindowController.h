@@ -56,7 +56,7 @@ private:
 
     std::function<bool()> m_compositorRunning;
     FocusedWindowFrame m_focusedWindow;
-    QPointer<QScreen> m_screen; // chosen when a phase shows the overlay
+    QPointer<QScreen> m_screen; // chosen when the overlay appears
     bool m_takesFocus = false;
     QTimer m_errorHold;
     std::unique_ptr<RecordingOverlayView> m_view;
